@@ -1,0 +1,55 @@
+# Checks what a host and Windows see of the shipped module, from its bytes:
+# PE32 i386, exactly the five plain export names, imports from KERNEL32 and
+# msvcrt only, no writable data section (no global mutable state), and no
+# time stamp. Usage: cmake -DDLL=path -P check_dll_surface.cmake
+find_program(OBJDUMP NAMES i686-w64-mingw32-objdump objdump REQUIRED)
+execute_process(COMMAND ${OBJDUMP} -p -h ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+set(failures "")
+
+if(NOT dump MATCHES "file format pei-i386")
+  list(APPEND failures "not a PE32 i386 image")
+endif()
+
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [A-Za-z_@0-9]+" export_lines "${dump}")
+set(exports "")
+foreach(line IN LISTS export_lines)
+  string(REGEX REPLACE ".*\\] " "" name "${line}")
+  list(APPEND exports "${name}")
+endforeach()
+list(SORT exports)
+set(expected GetPicture GetPictureInfo GetPluginInfo GetPreview IsSupported)
+if(NOT exports STREQUAL expected)
+  list(APPEND failures "exports are '${exports}', expected '${expected}'")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" import_lines "${dump}")
+foreach(line IN LISTS import_lines)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll STREQUAL "kernel32.dll" AND NOT dll STREQUAL "msvcrt.dll")
+    list(APPEND failures "imports ${dll}")
+  endif()
+endforeach()
+if(NOT import_lines)
+  list(APPEND failures "no import table found")
+endif()
+
+foreach(section .data .bss .tls .CRT)
+  string(REGEX MATCH "\n +[0-9]+ \\${section} +([0-9a-f]+)" found "${dump}")
+  if(found AND NOT CMAKE_MATCH_1 MATCHES "^0+$")
+    list(APPEND failures "has a ${section} section")
+  endif()
+endforeach()
+
+if(NOT dump MATCHES "Time/Date\t+Thu Jan  1 00:00:00 1970")
+  list(APPEND failures "carries a link time stamp")
+endif()
+
+if(failures)
+  list(JOIN failures "\n  " text)
+  message(FATAL_ERROR "ifMrvln.spi surface check failed:\n  ${text}")
+endif()
+message(STATUS "surface ok: ${exports}")
