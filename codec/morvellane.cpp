@@ -95,6 +95,11 @@ void convert_run_plain(const uint8_t* source, uint8_t* target, uint32_t count) {
 
 Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels,
                      uint32_t pixels_size) {
+  return decode_pixels(image, plan, pixels, pixels_size, best_convert_path());
+}
+
+Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels, uint32_t pixels_size,
+                     ConvertPath path) {
   ByteView stored;
   if (pixels_size != plan.pixel_block_size ||
       !sub_view(image, PIXEL_DATA_OFFSET, plan.source_size, &stored))
@@ -107,7 +112,7 @@ Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels,
   const uint8_t* source = stored.data;
   uint8_t* target = pixels;
   for (uint32_t row = 0; row < plan.rows; ++row) {
-    convert_run_plain(source, target, width);
+    convert_run(path, source, target, width);
     source += 2 * width;  // stored rows follow each other without fill
     target += plan.stride;
   }

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "byte_reader.h"
+#include "convert.h"
 #include "result.h"
 
 namespace mrvln {
@@ -85,9 +86,12 @@ Result plan_decode(ByteView image, DecodePlan* out);
 void write_output_header(const DecodePlan& plan, uint8_t header[OUTPUT_HEADER_SIZE]);
 
 // Fills the whole pixel block with 0xFF, then converts every stored pixel into
-// it. `pixels` must be plan.pixel_block_size bytes; `image` must be the image
-// the plan was made from.
+// it with the fastest path of this processor, or with `path`. `pixels` must be
+// plan.pixel_block_size bytes; `image` must be the image the plan was made
+// from.
 Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels, uint32_t pixels_size);
+Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels, uint32_t pixels_size,
+                     ConvertPath path);
 
 // Converts one run of `count` stored pixels to blue, green, red triples.
 void convert_run_plain(const uint8_t* source, uint8_t* target, uint32_t count);

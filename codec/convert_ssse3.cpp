@@ -1,0 +1,65 @@
+// The conversion with SSSE3: the channel expressions on eight 16-bit lanes,
+// where the compiler turns each division by 31 or 63 into a multiply-high
+// and shifts; byte shuffles then place the triples.
+#include <string.h>
+#include <tmmintrin.h>
+
+#include "convert.h"
+#include "morvellane.h"
+
+namespace mrvln {
+namespace {
+
+typedef uint16_t Lanes __attribute__((vector_size(16)));
+
+// Eight stored pixels as 32-bit words blue | green << 8 | red << 16, in two
+// registers of four.
+struct Words {
+  __m128i low, high;
+};
+
+__attribute__((target("ssse3"))) inline Words expand_eight(const uint8_t* source) {
+  Lanes p;
+  memcpy(&p, source, sizeof p);
+  const Lanes blue = (p & 0x1F) * 255 / 31;
+  const Lanes green = ((p >> 5) & 0x3F) * 255 / 63;
+  const Lanes red = ((p >> 11) & 0x1F) * 255 / 31;
+  const __m128i blue_green = reinterpret_cast<__m128i>(blue | green << 8);
+  const __m128i red_only = reinterpret_cast<__m128i>(red);
+  return Words{_mm_unpacklo_epi16(blue_green, red_only), _mm_unpackhi_epi16(blue_green, red_only)};
+}
+
+}  // namespace
+
+__attribute__((target("ssse3"))) void convert_run_ssse3(const uint8_t* source, uint8_t* target,
+                                                        uint32_t count) {
+  // Sixteen words w0..w3 (four each) give 48 output bytes: every output
+  // register takes the three bytes of each word it holds; -1 gives zero.
+  const __m128i w0_to_out0 = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m128i w1_to_out0 =
+      _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 2, 4);
+  const __m128i w1_to_out1 =
+      _mm_setr_epi8(5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i w2_to_out1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9);
+  const __m128i w2_to_out2 =
+      _mm_setr_epi8(10, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i w3_to_out2 = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
+  uint32_t done = 0;
+  for (; count - done >= 16; done += 16) {
+    const Words a = expand_eight(source + 2 * done);
+    const Words b = expand_eight(source + 2 * done + 16);
+    uint8_t* out = target + 3 * done;
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out),
+        _mm_or_si128(_mm_shuffle_epi8(a.low, w0_to_out0), _mm_shuffle_epi8(a.high, w1_to_out0)));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out + 16),
+        _mm_or_si128(_mm_shuffle_epi8(a.high, w1_to_out1), _mm_shuffle_epi8(b.low, w2_to_out1)));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out + 32),
+        _mm_or_si128(_mm_shuffle_epi8(b.low, w2_to_out2), _mm_shuffle_epi8(b.high, w3_to_out2)));
+  }
+  convert_run_plain(source + 2 * done, target + 3 * done, count - done);
+}
+
+}  // namespace mrvln
