@@ -1,0 +1,87 @@
+// Writes the seed corpus of the fuzz targets, made by the fixture builder:
+// valid pictures of small odd and even widths, bottom-up and top-down, each
+// named defect, and files cut short.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/morvellane_builder.h"
+
+namespace {
+
+bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s OUTPUT_DIRECTORY\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  int written = 0;
+  bool ok = true;
+  auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    ok = write_file(dir + "/" + name, bytes) && ok;
+    ++written;
+  };
+
+  struct Size {
+    int32_t width, height;
+  };
+  // Widths 1 to 5 cover every fill length of a 24-bit row.
+  const Size sizes[] = {{1, 1}, {2, 3}, {3, -2}, {4, 4}, {5, -3}, {7, 2}, {0, 0}, {0, 5}, {6, 0}};
+  for (const Size& s : sizes) {
+    const std::vector<uint8_t> file = fixtures::colour_chart(s.width, s.height).build();
+    const std::string base = "valid_" + std::to_string(s.width) + "x" + std::to_string(s.height);
+    put(base, file);
+    // One row or one byte missing.
+    if (file.size() > 66)
+      put(base + "_short_byte", std::vector<uint8_t>(file.begin(), file.end() - 1));
+  }
+
+  const fixtures::Defect defects[] = {
+      fixtures::Defect::kWrongType,       fixtures::Defect::kWrongPixelOffset,
+      fixtures::Defect::kWrongInfoSize,   fixtures::Defect::kWrongPlanes,
+      fixtures::Defect::kWrongBitCount,   fixtures::Defect::kWrongCompression,
+      fixtures::Defect::kStoredSizeImage, fixtures::Defect::kAlignedSizeImage,
+      fixtures::Defect::kZeroSizeImage};
+  int index = 0;
+  for (fixtures::Defect d : defects) {
+    fixtures::MorvellaneBuilder b = fixtures::colour_chart(3, 2);
+    b.defect(d);
+    put("defect_" + std::to_string(index++), b.build());
+  }
+
+  // Header-only files that declare pictures far larger than they hold, and
+  // the sizes at the edges of 32-bit arithmetic.
+  const Size huge[] = {{0x7FFFFFFF, 1}, {1, 0x7FFFFFFF}, {1, INT32_MIN}, {-1, 1},
+                       {0x55555556, 1}, {0x2AAAAAAB, 2}, {65536, 65536}, {1, -0x7FFFFFFF}};
+  index = 0;
+  for (const Size& s : huge) {
+    fixtures::MorvellaneBuilder b(0, 0);
+    b.header().biWidth = s.width;
+    b.header().biHeight = s.height;
+    b.header().biSizeImage = fixtures::marker_size_image(s.width, s.height);
+    put("declares_" + std::to_string(index++), b.build());
+  }
+
+  // The header cut at the size fields and at the acceptance fields.
+  const std::vector<uint8_t> small = fixtures::colour_chart(2, 2).build();
+  for (size_t cut :
+       {size_t{0}, size_t{25}, size_t{26}, size_t{37}, size_t{38}, size_t{54}, size_t{66}})
+    put("cut_" + std::to_string(cut), std::vector<uint8_t>(small.begin(), small.begin() + cut));
+
+  if (!ok) {
+    fprintf(stderr, "could not write every seed into %s\n", dir.c_str());
+    return 1;
+  }
+  printf("%d seeds in %s\n", written, dir.c_str());
+  return 0;
+}
