@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "codec/convert.h"
 #include "codec/morvellane.h"
 #include "fixtures/morvellane_builder.h"
 
@@ -20,6 +21,27 @@ uint32_t le32(const uint8_t* p) {
 
 void require(bool holds) {
   if (!holds) abort();
+}
+
+// Independent reference: every stored pixel expanded channel by channel,
+// every fill byte 0xFF.
+void check_pixels(const std::vector<uint8_t>& file, const mrvln::DecodePlan& plan,
+                  const std::vector<uint8_t>& pixels) {
+  // A width of 0 yields an empty block whatever the height (up to 2^31 rows
+  // of nothing): walking those rows would only spin.
+  if (plan.pixel_block_size == 0) return;
+  const uint32_t width = static_cast<uint32_t>(plan.width);
+  for (uint32_t row = 0; row < plan.rows; ++row) {
+    const uint8_t* out = pixels.data() + static_cast<size_t>(row) * plan.stride;
+    const uint8_t* in =
+        file.data() + mrvln::PIXEL_DATA_OFFSET + static_cast<size_t>(row) * 2 * width;
+    for (uint32_t x = 0; x < width; ++x) {
+      const fixtures::Bgr want =
+          fixtures::expected_bgr(static_cast<uint16_t>(in[2 * x] | (in[2 * x + 1] << 8)));
+      require(out[3 * x] == want.b && out[3 * x + 1] == want.g && out[3 * x + 2] == want.r);
+    }
+    for (uint32_t i = 3 * width; i < plan.stride; ++i) require(out[i] == 0xFF);
+  }
 }
 
 }  // namespace
@@ -54,28 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(static_cast<int32_t>(le32(header + 4)) == plan.width);
   require(static_cast<int32_t>(le32(header + 8)) == plan.height);
 
-  std::vector<uint8_t> pixels(plan.pixel_block_size);
-  require(mrvln::decode_pixels(image, plan, pixels.data(), plan.pixel_block_size) ==
-          mrvln::RESULT_SUCCESS);
-
-  // A width of 0 yields an empty block whatever the height (up to 2^31 rows
-  // of nothing): there is nothing to compare, and walking the rows would only
-  // spin.
-  if (plan.pixel_block_size == 0) return 0;
-
-  // Independent reference: every stored pixel expanded channel by channel,
-  // every fill byte 0xFF.
-  const uint32_t width = static_cast<uint32_t>(plan.width);
-  for (uint32_t row = 0; row < plan.rows; ++row) {
-    const uint8_t* out = pixels.data() + static_cast<size_t>(row) * plan.stride;
-    const uint8_t* in =
-        copy.data() + mrvln::PIXEL_DATA_OFFSET + static_cast<size_t>(row) * 2 * width;
-    for (uint32_t x = 0; x < width; ++x) {
-      const fixtures::Bgr want =
-          fixtures::expected_bgr(static_cast<uint16_t>(in[2 * x] | (in[2 * x + 1] << 8)));
-      require(out[3 * x] == want.b && out[3 * x + 1] == want.g && out[3 * x + 2] == want.r);
+  // Every conversion path this processor runs must give the same, correct
+  // bytes; the default call takes the one the plug-in would choose.
+  for (int path = -1; path < mrvln::CONVERT_PATH_COUNT; ++path) {
+    std::vector<uint8_t> pixels(plan.pixel_block_size);
+    mrvln::Result decoded;
+    if (path < 0) {
+      decoded = mrvln::decode_pixels(image, plan, pixels.data(), plan.pixel_block_size);
+    } else {
+      const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(path);
+      if (!mrvln::convert_path_supported(p)) continue;
+      decoded = mrvln::decode_pixels(image, plan, pixels.data(), plan.pixel_block_size, p);
     }
-    for (uint32_t i = 3 * width; i < plan.stride; ++i) require(out[i] == 0xFF);
+    require(decoded == mrvln::RESULT_SUCCESS);
+    check_pixels(copy, plan, pixels);
   }
   return 0;
 }
