@@ -1,0 +1,283 @@
+// bench_host [WIDTH HEIGHT [RUNS]]: times ifMrvln.spi through its exports,
+// as a viewer calls them, next to memcpy of the output, the straightforward
+// loop and each conversion path of the core, in one process and one run.
+// Figures are medians of RUNS runs (default 3840 x 2160, 7 runs).
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "bench/bench_picture.h"
+#include "bench/straightforward.h"
+#include "codec/convert.h"
+#include "codec/morvellane.h"
+#include "plugin/spi_exports.h"
+
+namespace {
+
+typedef int32_t(__stdcall* IsSupportedFn)(const char*, uint32_t);
+typedef int32_t(__stdcall* GetPictureInfoFn)(const char*, int32_t, uint32_t, PictureInfoRecord*);
+typedef int32_t(__stdcall* GetPictureFn)(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, void*,
+                                         void*);
+
+struct Plugin {
+  IsSupportedFn IsSupported;
+  GetPictureInfoFn GetPictureInfo;
+  GetPictureFn GetPicture;
+};
+
+template <typename Fn>
+Fn find_export(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+bool load_plugin(Plugin* p) {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string dll(path, n);
+  dll.resize(dll.find_last_of("\\/") + 1);
+  dll += "ifMrvln.spi";
+  HMODULE module = LoadLibraryA(dll.c_str());
+  if (module == nullptr) return false;
+  p->IsSupported = find_export<IsSupportedFn>(module, "IsSupported");
+  p->GetPictureInfo = find_export<GetPictureInfoFn>(module, "GetPictureInfo");
+  p->GetPicture = find_export<GetPictureFn>(module, "GetPicture");
+  return p->IsSupported && p->GetPictureInfo && p->GetPicture;
+}
+
+double now_seconds() {
+  LARGE_INTEGER t, f;
+  QueryPerformanceCounter(&t);
+  QueryPerformanceFrequency(&f);
+  return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// Median seconds of one call of `body` over `runs` runs of `batch` calls.
+// `body` returns the seconds to count for one call, so that clean-up such as
+// freeing the caller's blocks stays outside the figure.
+template <typename Body>
+double median_seconds(int runs, int batch, Body body) {
+  body();  // warm-up
+  std::vector<double> per_call;
+  for (int r = 0; r < runs; ++r) {
+    double total = 0;
+    for (int i = 0; i < batch; ++i) total += body();
+    per_call.push_back(total / batch);
+  }
+  std::sort(per_call.begin(), per_call.end());
+  return per_call[per_call.size() / 2];
+}
+
+template <typename Fn>
+double timed(Fn fn) {
+  const double start = now_seconds();
+  fn();
+  return now_seconds() - start;
+}
+
+void fail(const char* what) {
+  fprintf(stderr, "bench_host: %s\n", what);
+  exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int32_t width = argc > 2 ? atoi(argv[1]) : 3840;
+  const int32_t height = argc > 2 ? atoi(argv[2]) : 2160;
+  const int runs = argc > 3 ? atoi(argv[3]) : 7;
+  Plugin plugin;
+  if (!load_plugin(&plugin)) fail("cannot load ifMrvln.spi with its exports");
+
+  const std::vector<uint8_t> file = bench::bench_picture(width, height);
+  const mrvln::ByteView image{file.data(), static_cast<uint32_t>(file.size())};
+  mrvln::DecodePlan plan;
+  if (mrvln::plan_decode(image, &plan) != mrvln::RESULT_SUCCESS) fail("bad picture size");
+  const double pixels = static_cast<double>(plan.width) * plan.rows;
+  const uint32_t w = static_cast<uint32_t>(plan.width);
+  const uint8_t* stored = file.data() + mrvln::PIXEL_DATA_OFFSET;
+
+  char dir[MAX_PATH], path[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  snprintf(path, sizeof path, "%smrvln_bench_%lu.bmp", dir, GetCurrentProcessId());
+  HANDLE out =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  if (out == INVALID_HANDLE_VALUE ||
+      !WriteFile(out, file.data(), static_cast<DWORD>(file.size()), &written, nullptr))
+    fail("cannot write the picture file");
+  CloseHandle(out);
+
+  // Blocks whose pages are already present: the conversion alone.
+  std::vector<uint8_t> block(plan.pixel_block_size, 0);
+  std::vector<uint8_t> copy_source(plan.pixel_block_size, 1);
+
+  struct Row {
+    std::string name;
+    double seconds;
+  };
+  std::vector<Row> rows;
+  const auto add = [&](const std::string& name, double seconds) {
+    rows.push_back({name, seconds});
+    printf("  %-44s %10.3f ms %10.1f Mpx/s\n", name.c_str(), seconds * 1e3, pixels / seconds / 1e6);
+    fflush(stdout);
+  };
+  const auto find = [&](const std::string& name) {
+    for (const Row& r : rows)
+      if (r.name == name) return r.seconds;
+    return 0.0;
+  };
+
+  printf("bench_host: %d x %d (%.2f Mpx), median of %d runs; processor paths:", width, height,
+         pixels / 1e6, runs);
+  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
+    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
+    if (mrvln::convert_path_supported(p)) printf(" %s", mrvln::convert_path_name(p));
+  }
+  printf("; the plug-in picks %s\n", mrvln::convert_path_name(mrvln::best_convert_path()));
+
+  add("memcpy of the output size", median_seconds(runs, 1, [&] {
+        return timed([&] { memcpy(block.data(), copy_source.data(), block.size()); });
+      }));
+  add("fresh block: LocalAlloc + lock + fill", median_seconds(runs, 1, [&] {
+        HLOCAL h = nullptr;
+        const double s = timed([&] {
+          h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, plan.pixel_block_size);
+          memset(LocalLock(h), 0xFF, plan.pixel_block_size);
+          LocalUnlock(h);
+        });
+        LocalFree(h);
+        return s;
+      }));
+  add("straightforward loop, conversion", median_seconds(runs, 1, [&] {
+        return timed([&] {
+          bench::straightforward_convert(stored, block.data(), w, plan.rows, plan.stride);
+        });
+      }));
+  add("straightforward loop, block allocated", median_seconds(runs, 1, [&] {
+        HLOCAL h = nullptr;
+        const double s = timed([&] {
+          h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, plan.pixel_block_size);
+          uint8_t* p = static_cast<uint8_t*>(LocalLock(h));
+          memset(p, 0xFF, plan.pixel_block_size);
+          bench::straightforward_convert(stored, p, w, plan.rows, plan.stride);
+          LocalUnlock(h);
+        });
+        LocalFree(h);
+        return s;
+      }));
+  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
+    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
+    if (!mrvln::convert_path_supported(p)) continue;
+    add(std::string("conversion, ") + mrvln::convert_path_name(p) + " path",
+        median_seconds(runs, 1, [&] {
+          return timed([&] {
+            for (uint32_t r = 0; r < plan.rows; ++r)
+              mrvln::convert_run(p, stored + 2ull * w * r, block.data() + 1ull * plan.stride * r,
+                                 w);
+          });
+        }));
+  }
+  const auto get_picture = [&](const char* source, int32_t length, uint32_t flags) {
+    return median_seconds(runs, 1, [&] {
+      HLOCAL info = nullptr, bits = nullptr;
+      int32_t result = -99;
+      const double s = timed([&] {
+        result = plugin.GetPicture(source, length, flags, &info, &bits, nullptr, nullptr);
+      });
+      if (result != 0) fail("GetPicture failed");
+      LocalFree(info);
+      LocalFree(bits);
+      return s;
+    });
+  };
+  // What file mode adds to memory mode: the file's bytes in a fresh fixed
+  // block, read in one call.
+  add("file image alone: open, LocalAlloc, ReadFile", median_seconds(runs, 1, [&] {
+        uint8_t* loaded = nullptr;
+        const double s = timed([&] {
+          HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+          const DWORD size = GetFileSize(f, nullptr);
+          loaded = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, size));
+          DWORD got = 0;
+          if (loaded == nullptr || !ReadFile(f, loaded, size, &got, nullptr) || got != size)
+            fail("cannot read the picture file");
+          CloseHandle(f);
+        });
+        LocalFree(loaded);
+        return s;
+      }));
+  add("GetPicture, memory", get_picture(reinterpret_cast<const char*>(file.data()),
+                                        static_cast<int32_t>(file.size()), SOURCE_MEMORY));
+  add("GetPicture, file", get_picture(path, 0, SOURCE_FILE));
+
+  // The quick questions, per call.
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  const uint32_t handle_value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+  const uint32_t address_value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(file.data()));
+  PictureInfoRecord info;
+  struct Quick {
+    const char* name;
+    int batch;
+    double seconds;
+  };
+  Quick quick[] = {
+      {"IsSupported, handle (seek to 0 included)", 2000, 0},
+      {"IsSupported, memory", 100000, 0},
+      {"GetPictureInfo, file", 500, 0},
+      {"GetPictureInfo, memory", 100000, 0},
+  };
+  quick[0].seconds = median_seconds(runs, quick[0].batch, [&] {
+    return timed([&] {
+      SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
+      if (plugin.IsSupported(path, handle_value) != 1) fail("IsSupported refused");
+    });
+  });
+  quick[1].seconds = median_seconds(runs, quick[1].batch, [&] {
+    return timed([&] {
+      if (plugin.IsSupported(path, address_value) != 1) fail("IsSupported refused");
+    });
+  });
+  quick[2].seconds = median_seconds(runs, quick[2].batch, [&] {
+    return timed([&] {
+      if (plugin.GetPictureInfo(path, 0, SOURCE_FILE, &info) != 0) fail("GetPictureInfo failed");
+    });
+  });
+  quick[3].seconds = median_seconds(runs, quick[3].batch, [&] {
+    return timed([&] {
+      if (plugin.GetPictureInfo(reinterpret_cast<const char*>(file.data()), 0, SOURCE_MEMORY,
+                                &info) != 0)
+        fail("GetPictureInfo failed");
+    });
+  });
+  CloseHandle(handle);
+  DeleteFileA(path);
+  for (const Quick& q : quick) printf("  %-44s %10.2f us per call\n", q.name, q.seconds * 1e6);
+
+  // The ratios, each from figures of this run.
+  const double loop_whole = find("straightforward loop, block allocated");
+  const double loop_convert = find("straightforward loop, conversion");
+  const double memory = find("GetPicture, memory");
+  const double on_disk = find("GetPicture, file");
+  printf("ratios:\n");
+  printf("  GetPicture memory vs straightforward loop with its block: %.2fx (target >= 2.5x)\n",
+         loop_whole / memory);
+  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
+    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
+    const double s = find(std::string("conversion, ") + mrvln::convert_path_name(p) + " path");
+    if (s == 0) continue;
+    printf("  conversion, %-5s path: %.3f Gpx/s, %.2fx the straightforward loop\n",
+           mrvln::convert_path_name(p), pixels / s / 1e9, loop_convert / s);
+  }
+  printf("  targets: ssse3 >= 1.5 Gpx/s, sse2 >= 0.9 Gpx/s, plain >= 1.00x the loop\n");
+  printf("  GetPicture file vs memory: %.2fx the time (target <= 1.5x)\n", on_disk / memory);
+  printf("  GetPicture memory vs memcpy of the output: %.2fx the time\n",
+         memory / find("memcpy of the output size"));
+  return 0;
+}
