@@ -1,0 +1,214 @@
+#include "tool_runner.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+namespace tooltest {
+
+namespace {
+
+void remove_tree(const std::string& dir) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string path = dir + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        remove_tree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+HANDLE capture_file(const std::string& path) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string slurp(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  read_file(path, &bytes);
+  std::string text(bytes.begin(), bytes.end());
+  // The console runtime may write CR LF; tests compare lines.
+  std::string plain;
+  for (char c : text)
+    if (c != '\r') plain += c;
+  return plain;
+}
+
+}  // namespace
+
+std::string bin_dir() {
+  char exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string path(exe, n);
+  path.resize(path.find_last_of("\\/"));
+  return path;
+}
+
+Run run_tool(const std::vector<std::string>& args, const std::string& exe) {
+  const std::string program = exe.empty() ? bin_dir() + "\\mrvhost.exe" : exe;
+  std::string command = "\"" + program + "\"";
+  for (const std::string& a : args) command += " \"" + a + "\"";
+  TempDir capture;
+  const std::string out_path = capture.file("out.txt"), err_path = capture.file("err.txt");
+  HANDLE out = capture_file(out_path), err = capture_file(err_path);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = out;
+  si.hStdError = err;
+  PROCESS_INFORMATION pi = {};
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  Run run;
+  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                     &pi)) {
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    run.exit_code = code;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  } else {
+    run.err = "CreateProcess failed for " + program;
+  }
+  CloseHandle(out);
+  CloseHandle(err);
+  run.out = slurp(out_path);
+  run.err += slurp(err_path);
+  return run;
+}
+
+TempDir::TempDir() {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  static LONG counter = 0;
+  char name[MAX_PATH];
+  snprintf(name, sizeof name, "%smrvtool_%lu_%ld", dir, GetCurrentProcessId(),
+           InterlockedIncrement(&counter));
+  path_ = name;
+  CreateDirectoryA(name, nullptr);
+}
+
+TempDir::~TempDir() {
+  remove_tree(path_);
+}
+
+bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+bool read_file(const std::string& path, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
+  fclose(f);
+  return true;
+}
+
+bool exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+const std::string& samples_dir() {
+  static TempDir dir;
+  static bool made = false;
+  if (!made) {
+    const Run r = run_tool({dir.path()}, bin_dir() + "\\make_samples.exe");
+    if (r.exit_code != 0) fprintf(stderr, "make_samples failed: %s\n", r.err.c_str());
+    made = true;
+  }
+  return dir.path();
+}
+
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+  return le16(b, at) | (static_cast<uint32_t>(le16(b, at + 2)) << 16);
+}
+
+bool read_bmp24(const std::vector<uint8_t>& bytes, Bmp* out, std::string* why) {
+  if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M') {
+    *why = "no BMP file header";
+    return false;
+  }
+  Bmp b;
+  b.file_size = le32(bytes, 2);
+  b.pixel_offset = le32(bytes, 10);
+  b.info_size = le32(bytes, 14);
+  b.width = static_cast<int32_t>(le32(bytes, 18));
+  b.height = static_cast<int32_t>(le32(bytes, 22));
+  b.planes = le16(bytes, 26);
+  b.bit_count = le16(bytes, 28);
+  b.compression = le32(bytes, 30);
+  if (b.bit_count != 24 || b.compression != 0 || b.width < 0) {
+    *why = "not an uncompressed 24-bit BMP";
+    return false;
+  }
+  const size_t rows = b.height < 0 ? -static_cast<int64_t>(b.height) : b.height;
+  const size_t row = 3 * static_cast<size_t>(b.width), stride = (row + 3) & ~size_t(3);
+  if (b.pixel_offset + stride * rows > bytes.size()) {
+    *why = "pixel rows missing";
+    return false;
+  }
+  for (size_t r = 0; r < rows; ++r) {
+    const uint8_t* p = &bytes[b.pixel_offset + r * stride];
+    b.bgr.insert(b.bgr.end(), p, p + row);
+  }
+  *out = b;
+  return true;
+}
+
+std::vector<uint8_t> make_bmp24(int32_t width, int32_t height, const std::vector<uint8_t>& bgr,
+                                uint32_t info_size) {
+  const size_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
+  const size_t row = 3 * static_cast<size_t>(width), stride = (row + 3) & ~size_t(3);
+  const uint32_t offset = 14 + info_size;
+  std::vector<uint8_t> f(offset + stride * rows, 0xAB);
+  auto put16 = [&f](size_t at, uint32_t v) {
+    f[at] = static_cast<uint8_t>(v);
+    f[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  auto put32 = [&put16](size_t at, uint32_t v) {
+    put16(at, v & 0xFFFF);
+    put16(at + 2, v >> 16);
+  };
+  memset(f.data(), 0, offset);
+  f[0] = 'B';
+  f[1] = 'M';
+  put32(2, static_cast<uint32_t>(f.size()));
+  put32(10, offset);
+  put32(14, info_size);
+  put32(18, static_cast<uint32_t>(width));
+  put32(22, static_cast<uint32_t>(height));
+  put16(26, 1);
+  put16(28, 24);
+  put32(34, static_cast<uint32_t>(stride * rows));
+  put32(38, 3780);
+  put32(42, 3780);
+  for (size_t r = 0; r < rows; ++r) memcpy(&f[offset + r * stride], &bgr[r * row], row);
+  return f;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace tooltest
