@@ -98,7 +98,10 @@ bool is_directory(const std::string& path) {
 std::string join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   const char last = dir[dir.size() - 1];
-  return last == '\\' || last == '/' ? dir + name : dir + "\\" + name;
+  if (last == '\\' || last == '/') return dir + name;
+  // Keeps the separator the user wrote, for readable messages.
+  const bool slashes = dir.find('/') != std::string::npos && dir.find('\\') == std::string::npos;
+  return dir + (slashes ? "/" : "\\") + name;
 }
 
 std::string base_name(const std::string& path) {
