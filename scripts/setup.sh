@@ -16,7 +16,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-i686 clang libclang-rt-14-dev googletest
-          libbenchmark-dev wine wine32:i386 wine64 binutils)
+          libbenchmark-dev wine wine32:i386 wine64 binutils zip)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
