@@ -62,7 +62,11 @@ bool parse_bmp24(const std::vector<uint8_t>& file, Picture24* out, std::string* 
   const uint64_t stride = (row_bytes + 3) & ~3ull;
   const uint64_t offset = u32at(file, 10);
   // The last row's fill bytes are not needed.
-  if (offset < 14 + info_size || offset + stride * (rows - 1) + row_bytes > file.size()) {
+  if (offset < 14 + info_size) {
+    *why = "the pixel data offset points into the header";
+    return false;
+  }
+  if (offset + stride * (rows - 1) + row_bytes > file.size()) {
     *why = "the file is shorter than its pixel rows";
     return false;
   }

@@ -196,6 +196,12 @@ int convert_one(const Plugin& p, const std::string& in, const std::string& out, 
     report(in, std::string("picture refused: ") + result_meaning(result) + code);
     return result == 6 ? kFileError : kRefused;
   }
+  // Programs refuse BMP files without pixels, so none is written.
+  if (picture.width() == 0 || picture.height() == 0) {
+    report(in, "the picture is empty (" + std::to_string(picture.width()) + " x " +
+                   std::to_string(picture.height()) + "); nothing written");
+    return kRefused;
+  }
   const unsigned long error = picture.write_bmp(out);
   if (error != 0) {
     report(out, "cannot write: " + system_message(error));
@@ -231,6 +237,10 @@ int cmd_convert_folder(const Plugin& p, const std::string& in, const std::string
   std::vector<std::string> names;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(join(in, "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    report(in, "cannot list the folder: " + system_message(GetLastError()));
+    return kFileError;
+  }
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)

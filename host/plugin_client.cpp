@@ -47,8 +47,17 @@ int verdict(const Plugin& p, const std::string& path, unsigned long* error) {
     *error = GetLastError();
     return -1;
   }
-  const int32_t v =
-      p.IsSupported(path.c_str(), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(f)));
+  const uintptr_t handle = reinterpret_cast<uintptr_t>(f);
+  int32_t v;
+  if (handle < 0x10000) {
+    v = p.IsSupported(path.c_str(), static_cast<uint32_t>(handle));
+  } else {
+    // The plug-in takes larger values for addresses: hand it the first bytes.
+    uint8_t head[64] = {};
+    DWORD got = 0;
+    ReadFile(f, head, sizeof head, &got, nullptr);
+    v = p.IsSupported(path.c_str(), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(head)));
+  }
   CloseHandle(f);
   return v == 0 ? 0 : 1;
 }

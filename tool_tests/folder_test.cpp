@@ -51,6 +51,7 @@ TEST(ConvertFolder, MixedBadAndGoodFiles) {
        MorvellaneBuilder(5, 2).defect(fixtures::Defect::kAlignedSizeImage).build(), Kind::kSkipped,
        nullptr},
       {"j_negative_width.bmp", MorvellaneBuilder(-4, 2).build(), Kind::kFailed, nullptr},
+      {"k_no_pixels.bmp", MorvellaneBuilder(0, 12).build(), Kind::kFailed, nullptr},
   };
   tooltest::TempDir in, parent;
   size_t converted = 0, skipped = 0, failed = 0;
