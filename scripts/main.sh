@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds everything, writes the sample pictures and decodes
-# them through ifMrvln.spi under Wine, as a viewer would, into standard
-# 24-bit BMP files.
+# The main job: builds everything, writes the sample pictures, decodes them
+# through ifMrvln.spi under Wine, as a viewer would, into standard 24-bit BMP
+# files, and writes one back as a Morvellane bitmap with the tool's encoder.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/setup.sh" > /dev/null
