@@ -52,6 +52,7 @@ TEST(ConvertFolder, MixedBadAndGoodFiles) {
        nullptr},
       {"j_negative_width.bmp", MorvellaneBuilder(-4, 2).build(), Kind::kFailed, nullptr},
       {"k_no_pixels.bmp", MorvellaneBuilder(0, 12).build(), Kind::kFailed, nullptr},
+      {"l name with spaces.bmp", chart, Kind::kConverted, "l name with spaces.bmp"},
   };
   tooltest::TempDir in, parent;
   size_t converted = 0, skipped = 0, failed = 0;
@@ -64,7 +65,7 @@ TEST(ConvertFolder, MixedBadAndGoodFiles) {
   ASSERT_TRUE(CreateDirectoryA(in.file("subfolder").c_str(), nullptr));
   ASSERT_TRUE(tooltest::write_file(in.file("subfolder\\inner.bmp"), chart));
 
-  const std::string out = parent.file("made_by_the_tool");
+  const std::string out = parent.file("made by the tool");
   const tooltest::Run r = run_tool({"convert", in.path(), out});
   EXPECT_EQ(r.exit_code, 1u) << "a bad file makes the run end with 1";
   EXPECT_TRUE(contains(r.out, summary(converted, skipped, failed, std::size(entries)))) << r.out;
