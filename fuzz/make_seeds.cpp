@@ -61,8 +61,17 @@ int main(int argc, char** argv) {
 
   // Header-only files that declare pictures far larger than they hold, and
   // the sizes at the edges of 32-bit arithmetic.
-  const Size huge[] = {{0x7FFFFFFF, 1}, {1, 0x7FFFFFFF}, {1, INT32_MIN}, {-1, 1},
-                       {0x55555556, 1}, {0x2AAAAAAB, 2}, {65536, 65536}, {1, -0x7FFFFFFF}};
+  const Size huge[] = {{0x7FFFFFFF, 1},
+                       {1, 0x7FFFFFFF},
+                       {1, INT32_MIN},
+                       {-1, 1},
+                       {0x55555556, 1},
+                       {0x2AAAAAAB, 2},
+                       {65536, 65536},
+                       {1, -0x7FFFFFFF},
+                       // Width 0: an empty block at any height, with no row to walk.
+                       {0, 0x7FFFFFFF},
+                       {0, -0x7FFFFFFF}};
   index = 0;
   for (const Size& s : huge) {
     fixtures::MorvellaneBuilder b(0, 0);
