@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,22 +57,6 @@ double now_seconds() {
   return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-// Median seconds of one call of `body` over `runs` runs of `batch` calls.
-// `body` returns the seconds to count for one call, so that clean-up such as
-// freeing the caller's blocks stays outside the figure.
-template <typename Body>
-double median_seconds(int runs, int batch, Body body) {
-  body();  // warm-up
-  std::vector<double> per_call;
-  for (int r = 0; r < runs; ++r) {
-    double total = 0;
-    for (int i = 0; i < batch; ++i) total += body();
-    per_call.push_back(total / batch);
-  }
-  std::sort(per_call.begin(), per_call.end());
-  return per_call[per_call.size() / 2];
-}
-
 template <typename Fn>
 double timed(Fn fn) {
   const double start = now_seconds();
@@ -115,149 +100,118 @@ int main(int argc, char** argv) {
   // Blocks whose pages are already present: the conversion alone.
   std::vector<uint8_t> block(plan.pixel_block_size, 0);
   std::vector<uint8_t> copy_source(plan.pixel_block_size, 1);
-
-  struct Row {
-    std::string name;
-    double seconds;
-  };
-  std::vector<Row> rows;
-  const auto add = [&](const std::string& name, double seconds) {
-    rows.push_back({name, seconds});
-    printf("  %-44s %10.3f ms %10.1f Mpx/s\n", name.c_str(), seconds * 1e3, pixels / seconds / 1e6);
-    fflush(stdout);
-  };
-  const auto find = [&](const std::string& name) {
-    for (const Row& r : rows)
-      if (r.name == name) return r.seconds;
-    return 0.0;
-  };
-
-  printf("bench_host: %d x %d (%.2f Mpx), median of %d runs; processor paths:", width, height,
-         pixels / 1e6, runs);
-  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
-    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
-    if (mrvln::convert_path_supported(p)) printf(" %s", mrvln::convert_path_name(p));
-  }
-  printf("; the plug-in picks %s\n", mrvln::convert_path_name(mrvln::best_convert_path()));
-
-  add("memcpy of the output size", median_seconds(runs, 1, [&] {
-        return timed([&] { memcpy(block.data(), copy_source.data(), block.size()); });
-      }));
-  add("fresh block: LocalAlloc + lock + fill", median_seconds(runs, 1, [&] {
-        HLOCAL h = nullptr;
-        const double s = timed([&] {
-          h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, plan.pixel_block_size);
-          memset(LocalLock(h), 0xFF, plan.pixel_block_size);
-          LocalUnlock(h);
-        });
-        LocalFree(h);
-        return s;
-      }));
-  add("straightforward loop, conversion", median_seconds(runs, 1, [&] {
-        return timed([&] {
-          bench::straightforward_convert(stored, block.data(), w, plan.rows, plan.stride);
-        });
-      }));
-  add("straightforward loop, block allocated", median_seconds(runs, 1, [&] {
-        HLOCAL h = nullptr;
-        const double s = timed([&] {
-          h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, plan.pixel_block_size);
-          uint8_t* p = static_cast<uint8_t*>(LocalLock(h));
-          memset(p, 0xFF, plan.pixel_block_size);
-          bench::straightforward_convert(stored, p, w, plan.rows, plan.stride);
-          LocalUnlock(h);
-        });
-        LocalFree(h);
-        return s;
-      }));
-  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
-    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
-    if (!mrvln::convert_path_supported(p)) continue;
-    add(std::string("conversion, ") + mrvln::convert_path_name(p) + " path",
-        median_seconds(runs, 1, [&] {
-          return timed([&] {
-            for (uint32_t r = 0; r < plan.rows; ++r)
-              mrvln::convert_run(p, stored + 2ull * w * r, block.data() + 1ull * plan.stride * r,
-                                 w);
-          });
-        }));
-  }
-  const auto get_picture = [&](const char* source, int32_t length, uint32_t flags) {
-    return median_seconds(runs, 1, [&] {
-      HLOCAL info = nullptr, bits = nullptr;
-      int32_t result = -99;
-      const double s = timed([&] {
-        result = plugin.GetPicture(source, length, flags, &info, &bits, nullptr, nullptr);
-      });
-      if (result != 0) fail("GetPicture failed");
-      LocalFree(info);
-      LocalFree(bits);
-      return s;
-    });
-  };
-  // What file mode adds to memory mode: the file's bytes in a fresh fixed
-  // block, read in one call.
-  add("file image alone: open, LocalAlloc, ReadFile", median_seconds(runs, 1, [&] {
-        uint8_t* loaded = nullptr;
-        const double s = timed([&] {
-          HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-          const DWORD size = GetFileSize(f, nullptr);
-          loaded = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, size));
-          DWORD got = 0;
-          if (loaded == nullptr || !ReadFile(f, loaded, size, &got, nullptr) || got != size)
-            fail("cannot read the picture file");
-          CloseHandle(f);
-        });
-        LocalFree(loaded);
-        return s;
-      }));
-  add("GetPicture, memory", get_picture(reinterpret_cast<const char*>(file.data()),
-                                        static_cast<int32_t>(file.size()), SOURCE_MEMORY));
-  add("GetPicture, file", get_picture(path, 0, SOURCE_FILE));
-
-  // The quick questions, per call.
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   const uint32_t handle_value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
   const uint32_t address_value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(file.data()));
+  const char* memory_source = reinterpret_cast<const char*>(file.data());
   PictureInfoRecord info;
-  struct Quick {
-    const char* name;
-    int batch;
-    double seconds;
+
+  // Each measure returns the seconds of one call; clean-up such as freeing
+  // the caller's blocks stays outside the figure.
+  struct Measure {
+    std::string name;
+    int batch;  // calls per run; 1 for whole pictures, more for the quick questions
+    std::function<double()> body;
+    std::vector<double> per_call;
   };
-  Quick quick[] = {
-      {"IsSupported, handle (seek to 0 included)", 2000, 0},
-      {"IsSupported, memory", 100000, 0},
-      {"GetPictureInfo, file", 500, 0},
-      {"GetPictureInfo, memory", 100000, 0},
-      {"platform floor: open, read 54 bytes, close", 500, 0},
+  std::vector<Measure> measures;
+  const auto add = [&](const std::string& name, int batch, std::function<double()> body) {
+    measures.push_back({name, batch, std::move(body), {}});
   };
-  quick[0].seconds = median_seconds(runs, quick[0].batch, [&] {
+  add("memcpy of the output size", 1,
+      [&] { return timed([&] { memcpy(block.data(), copy_source.data(), block.size()); }); });
+  add("fresh block: LocalAlloc + lock + fill", 1, [&] {
+    HLOCAL h = nullptr;
+    const double s = timed([&] {
+      h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, plan.pixel_block_size);
+      memset(LocalLock(h), 0xFF, plan.pixel_block_size);
+      LocalUnlock(h);
+    });
+    LocalFree(h);
+    return s;
+  });
+  add("straightforward loop, conversion", 1, [&] {
+    return timed(
+        [&] { bench::straightforward_convert(stored, block.data(), w, plan.rows, plan.stride); });
+  });
+  add("straightforward loop, block allocated", 1, [&] {
+    HLOCAL h = nullptr;
+    const double s = timed([&] {
+      h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, plan.pixel_block_size);
+      uint8_t* p = static_cast<uint8_t*>(LocalLock(h));
+      memset(p, 0xFF, plan.pixel_block_size);
+      bench::straightforward_convert(stored, p, w, plan.rows, plan.stride);
+      LocalUnlock(h);
+    });
+    LocalFree(h);
+    return s;
+  });
+  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
+    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
+    if (!mrvln::convert_path_supported(p)) continue;
+    add(std::string("conversion, ") + mrvln::convert_path_name(p) + " path", 1, [&, p] {
+      return timed([&] {
+        for (uint32_t r = 0; r < plan.rows; ++r)
+          mrvln::convert_run(p, stored + 2ull * w * r, block.data() + 1ull * plan.stride * r, w);
+      });
+    });
+  }
+  // What file mode adds to memory mode: the file's bytes in a fresh fixed
+  // block, read in one call.
+  add("file image alone: open, LocalAlloc, ReadFile", 1, [&] {
+    uint8_t* loaded = nullptr;
+    const double s = timed([&] {
+      HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      const DWORD size = GetFileSize(f, nullptr);
+      loaded = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, size));
+      DWORD got = 0;
+      if (loaded == nullptr || !ReadFile(f, loaded, size, &got, nullptr) || got != size)
+        fail("cannot read the picture file");
+      CloseHandle(f);
+    });
+    LocalFree(loaded);
+    return s;
+  });
+  const auto get_picture = [&](const char* source, int32_t length, uint32_t flags) {
+    HLOCAL info_block = nullptr, bits = nullptr;
+    int32_t result = -99;
+    const double s = timed([&] {
+      result = plugin.GetPicture(source, length, flags, &info_block, &bits, nullptr, nullptr);
+    });
+    if (result != 0) fail("GetPicture failed");
+    LocalFree(info_block);
+    LocalFree(bits);
+    return s;
+  };
+  add("GetPicture, memory", 1,
+      [&] { return get_picture(memory_source, static_cast<int32_t>(file.size()), SOURCE_MEMORY); });
+  add("GetPicture, file", 1, [&] { return get_picture(path, 0, SOURCE_FILE); });
+  const size_t whole_pictures = measures.size();
+  add("IsSupported, handle (seek to 0 included)", 2000, [&] {
     return timed([&] {
       SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
       if (plugin.IsSupported(path, handle_value) != 1) fail("IsSupported refused");
     });
   });
-  quick[1].seconds = median_seconds(runs, quick[1].batch, [&] {
+  add("IsSupported, memory", 100000, [&] {
     return timed([&] {
       if (plugin.IsSupported(path, address_value) != 1) fail("IsSupported refused");
     });
   });
-  quick[2].seconds = median_seconds(runs, quick[2].batch, [&] {
+  add("GetPictureInfo, file", 500, [&] {
     return timed([&] {
       if (plugin.GetPictureInfo(path, 0, SOURCE_FILE, &info) != 0) fail("GetPictureInfo failed");
     });
   });
-  quick[3].seconds = median_seconds(runs, quick[3].batch, [&] {
+  add("GetPictureInfo, memory", 100000, [&] {
     return timed([&] {
-      if (plugin.GetPictureInfo(reinterpret_cast<const char*>(file.data()), 0, SOURCE_MEMORY,
-                                &info) != 0)
+      if (plugin.GetPictureInfo(memory_source, 0, SOURCE_MEMORY, &info) != 0)
         fail("GetPictureInfo failed");
     });
   });
-  quick[4].seconds = median_seconds(runs, quick[4].batch, [&] {
+  add("platform floor: open, read 54 bytes, close", 500, [&] {
     return timed([&] {
       HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -267,9 +221,46 @@ int main(int argc, char** argv) {
       CloseHandle(f);
     });
   });
+
+  printf("bench_host: %d x %d (%.2f Mpx), median of %d runs taken in turns; processor paths:",
+         width, height, pixels / 1e6, runs);
+  for (int i = 0; i < mrvln::CONVERT_PATH_COUNT; ++i) {
+    const mrvln::ConvertPath p = static_cast<mrvln::ConvertPath>(i);
+    if (mrvln::convert_path_supported(p)) printf(" %s", mrvln::convert_path_name(p));
+  }
+  printf("; the plug-in picks %s\n", mrvln::convert_path_name(mrvln::best_convert_path()));
+  fflush(stdout);
+
+  // Round robin: every run measures everything once, so a burst of load
+  // from elsewhere on the machine hits all figures alike.
+  for (Measure& m : measures) m.body();  // warm-up
+  for (int r = 0; r < runs; ++r) {
+    for (Measure& m : measures) {
+      double total = 0;
+      for (int i = 0; i < m.batch; ++i) total += m.body();
+      m.per_call.push_back(total / m.batch);
+    }
+  }
   CloseHandle(handle);
   DeleteFileA(path);
-  for (const Quick& q : quick) printf("  %-44s %10.2f us per call\n", q.name, q.seconds * 1e6);
+
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const auto find = [&](const std::string& name) {
+    for (const Measure& m : measures)
+      if (m.name == name) return median(m.per_call);
+    return 0.0;
+  };
+  for (size_t i = 0; i < measures.size(); ++i) {
+    const double s = median(measures[i].per_call);
+    if (i < whole_pictures)
+      printf("  %-44s %10.3f ms %10.1f Mpx/s\n", measures[i].name.c_str(), s * 1e3,
+             pixels / s / 1e6);
+    else
+      printf("  %-44s %10.2f us per call\n", measures[i].name.c_str(), s * 1e6);
+  }
 
   // The ratios, each from figures of this run.
   const double loop_whole = find("straightforward loop, block allocated");

@@ -6,7 +6,9 @@
 #   2. the built ifMrvln.spi under Wine, through its exports, with bench_host:
 #      GetPicture in memory and file mode, IsSupported, GetPictureInfo, next
 #      to memcpy, the straightforward loop and each path, in one process.
-# Figures are medians of RUNS repetitions; the ratios come from one run.
+# Figures are medians of RUNS repetitions, taken in turns (the repetitions of
+# all measures interleaved) so that load from elsewhere hits them alike; the
+# ratios come from one run.
 # Usage: sudo bash scripts/bench.sh [RUNS]        (default 7)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -31,6 +33,7 @@ echo "== conversion core, native x86-64 (Google Benchmark, median of $RUNS)"
 JSON="$ROOT/build/bench/convert_bench.json"
 "$ROOT/build/bench/bench/convert_bench" --benchmark_repetitions="$RUNS" \
   --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 \
+  --benchmark_enable_random_interleaving=true \
   --benchmark_out="$JSON" --benchmark_out_format=json > /dev/null
 python3 "$ROOT/scripts/bench_summary.py" "$JSON"
 

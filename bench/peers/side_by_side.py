@@ -52,8 +52,13 @@ def pillow_bgr(path):
         return im.tobytes("raw", "BGR")
 
 
-def magick(path):
-    subprocess.run(["convert", path, "null:"], check=True, stderr=subprocess.DEVNULL)
+def magick_mpx(path, width, height):
+    """ImageMagick's own in-process timing (-bench), one thread: the mean of
+    its iterations of reading the file into its pixels, no start-up."""
+    err = subprocess.run(["convert", "-bench", str(2 * RUNS + 1), path, "null:"], check=True,
+                         capture_output=True, text=True).stderr
+    ips = float(re.search(r"Performance\[1\]: \d+i ([0-9.]+)ips", err).group(1))
+    return ips * width * height / 1e6
 
 
 def wine(*args):
@@ -72,17 +77,14 @@ def put(name, size, value):
     rows.setdefault(name, {})[size] = value
 
 
-# ImageMagick's own start-up, measured on a one-pixel picture, is taken off.
-tiny = picture(2, 1)
-magick_startup = median_seconds(lambda: magick(tiny))
-
 # ifMrvln.spi natively: the core's fill and conversion, and the whole call on
 # fresh pages, from the Google Benchmark build.
 json_path = os.path.join(WORK, "native.json")
 subprocess.run([os.path.join(BENCH, "convert_bench"),
                 "--benchmark_filter=^(fill_convert_ssse3|whole_memory_best)/(640x480|1920x1080|3840x2160)",
                 "--benchmark_repetitions=%d" % RUNS, "--benchmark_report_aggregates_only=true",
-                "--benchmark_min_time=0.2", "--benchmark_out=" + json_path,
+                "--benchmark_min_time=0.2", "--benchmark_enable_random_interleaving=true",
+                "--benchmark_out=" + json_path,
                 "--benchmark_out_format=json"], check=True, stdout=subprocess.DEVNULL,
                stderr=subprocess.DEVNULL)
 for b in json.load(open(json_path))["benchmarks"]:
@@ -99,8 +101,7 @@ for (w, h) in SIZES:
     put("Pillow: open + load", (w, h), mpx(w, h, median_seconds(lambda: pillow_load(path))))
     put("Pillow: open + load + to 24-bit BGR", (w, h),
         mpx(w, h, median_seconds(lambda: pillow_bgr(path))))
-    put("ImageMagick: convert to null: (start-up taken off)", (w, h),
-        mpx(w, h, max(median_seconds(lambda: magick(path)) - magick_startup, 1e-9)))
+    put("ImageMagick: read (convert -bench, 1 thread)", (w, h), magick_mpx(path, w, h))
     out = wine(os.path.join(WIN, "wic_bench.exe"), path, str(RUNS))
     for line in out.splitlines():
         m = re.match(r"wic (own format|to 24-bit BGR) .*: [0-9.]+ ms, ([0-9.]+) Mpx/s", line)
