@@ -54,6 +54,8 @@ std::vector<std::unique_ptr<Sample>> make_samples() {
       {"61x37 short", 61, 37, 1, false},
       {"8x8 negative width", 8, 8, 0, true},
       {"header cut", 4, 4, 66 + 32 - 20, false},
+      // No pixels in 2^31 - 1 rows: an empty block, without walking the rows.
+      {"0x2147483647", 0, 0x7FFFFFFF, 0, false},
   };
   std::vector<std::unique_ptr<Sample>> out;
   for (const Spec& s : specs) {
