@@ -15,10 +15,14 @@ for b in report["benchmarks"]:
     rates[(measure, size)] = b["items_per_second"]
     if size not in sizes:
         sizes.append(size)
-measures = []
-for (m, _s) in rates:
-    if m not in measures:
-        measures.append(m)
+# Repetitions run interleaved, so the report's order is random: sort sizes
+# by pixel count and keep the measures in a fixed order.
+sizes.sort(key=lambda s: (int(s.split("x")[0]) * int(s.split("x")[1]), s))
+ORDER = ["memcpy_output", "straightforward", "convert_plain", "convert_sse2", "convert_ssse3",
+         "fill_convert_plain", "fill_convert_sse2", "fill_convert_ssse3", "fresh_block_fill",
+         "whole_memory_straightforward", "whole_memory_best", "whole_file_best"]
+measures = [m for m in ORDER if any(m == k[0] for k in rates)]
+measures += sorted({m for (m, _s) in rates} - set(measures))
 
 print("  %-30s" % "Mpx/s" + "".join("%12s" % s for s in sizes))
 for m in measures:
@@ -38,6 +42,7 @@ for label, a, b in [
     ("ssse3 vs straightforward", "convert_ssse3", "straightforward"),
     ("sse2 vs straightforward", "convert_sse2", "straightforward"),
     ("plain vs straightforward", "convert_plain", "straightforward"),
+    ("fill+convert: ssse3 vs plain", "fill_convert_ssse3", "fill_convert_plain"),
     ("whole call: best vs straightfwd", "whole_memory_best", "whole_memory_straightforward"),
     ("file vs memory (time)", "whole_memory_best", "whole_file_best"),
 ]:
