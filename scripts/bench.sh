@@ -40,3 +40,14 @@ python3 "$ROOT/scripts/bench_summary.py" "$JSON"
 echo
 echo "== ifMrvln.spi under Wine, through its exports (bench_host, median of $RUNS)"
 wine "$ROOT/build/win32/bin/bench_host.exe" 3840 2160 "$RUNS"
+
+# Under qemu, its processor models make the DLL take its other paths: the
+# whole calls through the sse2 path (Core Duo) and the plain path (Pentium III).
+if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+  for model in coreduo pentium3; do
+    echo
+    echo "== ifMrvln.spi under Wine on qemu's $model model (median of $RUNS)"
+    QEMU_CPU=$model wine "$ROOT/build/win32/bin/bench_host.exe" 3840 2160 "$RUNS" |
+      grep -E "^bench_host|GetPicture|straightforward|conversion|ratios|vs straightforward loop with"
+  done
+fi
