@@ -131,8 +131,10 @@ struct Subject {
   const char* name;
   int32_t width, height;
 };
-// Row fills of 3, 0, 2 and 1 bytes; bottom-up and top-down.
-const Subject kSubjects[] = {{"1x2", 1, 2}, {"4x-2", 4, -2}, {"2x1", 2, 1}, {"3x-1", 3, -1}};
+// Row fills of 3, 0, 2 and 1 bytes; bottom-up and top-down; and a row of 17
+// pixels, so that a vector conversion of 16 runs up to the no-access page.
+const Subject kSubjects[] = {
+    {"1x2", 1, 2}, {"4x-2", 4, -2}, {"2x1", 2, 1}, {"3x-1", 3, -1}, {"17x1", 17, 1}};
 
 class MutationSweep : public testing::TestWithParam<Subject> {};
 
