@@ -5,31 +5,11 @@
 #include <tmmintrin.h>
 
 #include "convert.h"
+#define MRVLN_LANES_TARGET "ssse3"
+#include "convert_lanes.h"
 #include "morvellane.h"
 
 namespace mrvln {
-namespace {
-
-typedef uint16_t Lanes __attribute__((vector_size(16)));
-
-// Eight stored pixels as 32-bit words blue | green << 8 | red << 16, in two
-// registers of four.
-struct Words {
-  __m128i low, high;
-};
-
-__attribute__((target("ssse3"))) inline Words expand_eight(const uint8_t* source) {
-  Lanes p;
-  memcpy(&p, source, sizeof p);
-  const Lanes blue = (p & 0x1F) * 255 / 31;
-  const Lanes green = ((p >> 5) & 0x3F) * 255 / 63;
-  const Lanes red = ((p >> 11) & 0x1F) * 255 / 31;
-  const __m128i blue_green = reinterpret_cast<__m128i>(blue | green << 8);
-  const __m128i red_only = reinterpret_cast<__m128i>(red);
-  return Words{_mm_unpacklo_epi16(blue_green, red_only), _mm_unpackhi_epi16(blue_green, red_only)};
-}
-
-}  // namespace
 
 __attribute__((target("ssse3"))) void convert_run_ssse3(const uint8_t* source, uint8_t* target,
                                                         uint32_t count) {
