@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "import_patch.h"
-
 namespace faults {
 
 namespace {
@@ -159,21 +157,19 @@ FaultyKernel::FaultyKernel(HMODULE module) {
                 "one stand-in per call");
   if (active != nullptr) return;
   active = this;
-  ImportPatch* patches = new ImportPatch[static_cast<int>(Call::kCount)];
-  patches_ = patches;
   installed_ = true;
   for (int i = 0; i < static_cast<int>(Call::kCount); ++i) {
-    if (!patches[i].install(module, "KERNEL32.dll", kNames[i], stand_ins[i])) {
+    if (!patches_[i].install(module, "KERNEL32.dll", kNames[i], stand_ins[i])) {
       installed_ = false;
       continue;
     }
-    originals_[i] = patches[i].original();
+    originals_[i] = patches_[i].original();
   }
 }
 
 FaultyKernel::~FaultyKernel() {
   if (active != this) return;
-  delete[] static_cast<ImportPatch*>(patches_);
+  for (ImportPatch& patch : patches_) patch.restore();
   active = nullptr;
 }
 

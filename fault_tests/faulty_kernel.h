@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include "import_patch.h"
+
 namespace faults {
 
 enum class Call {
@@ -82,7 +84,7 @@ class FaultyKernel {
   std::vector<HLOCAL> blocks_;
   std::vector<HANDLE> files_;
   void* originals_[static_cast<int>(Call::kCount)] = {};
-  void* patches_ = nullptr;
+  ImportPatch patches_[static_cast<int>(Call::kCount)];
 };
 
 }  // namespace faults

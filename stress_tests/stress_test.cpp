@@ -175,6 +175,12 @@ DWORD open_handles() {
   return count;
 }
 
+// Wine builds caches of its own in the process heap now and then (up to 3
+// blocks seen in a run), so "flat" allows a little room; one block or handle
+// lost per call or per load would exceed it many times over.
+constexpr size_t kHeapNoise = 8;
+constexpr DWORD kHandleNoise = 2;
+
 struct Gauge {
   size_t heap_blocks;
   SIZE_T private_bytes;
@@ -284,8 +290,8 @@ TEST(Soak, ManyCallsLeaveMemoryAndHandlesFlat) {
   }
   EXPECT_EQ(wrong, 0);
   // One leaked block or handle per thousand calls would show here.
-  EXPECT_EQ(last.heap_blocks, start.heap_blocks);
-  EXPECT_EQ(last.handles, start.handles);
+  EXPECT_LE(last.heap_blocks, start.heap_blocks + kHeapNoise);
+  EXPECT_LE(last.handles, start.handles + kHandleNoise);
   // The heap may keep a freed page or two mapped; a leak of even 16 bytes a
   // call over these runs would be several times larger.
   EXPECT_LE(last.private_bytes, start.private_bytes + 256 * 1024);
@@ -349,8 +355,8 @@ TEST(LoadUnload, LoadsAndUnloadsWithThreadsComingAndGoing) {
   }
   const Gauge end = measure();
   EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(end.handles, start.handles);
-  EXPECT_EQ(end.heap_blocks, start.heap_blocks);
+  EXPECT_LE(end.handles, start.handles + kHandleNoise);
+  EXPECT_LE(end.heap_blocks, start.heap_blocks + kHeapNoise);
   EXPECT_LE(end.private_bytes, start.private_bytes + 256 * 1024);
   printf(
       "load/unload: %ld loads, %ld threads started and ended, handles %lu -> %lu, heap "
