@@ -38,29 +38,45 @@ struct Sample {
 };
 
 std::vector<std::unique_ptr<Sample>> make_samples() {
+  enum Shape {
+    kWhole,          // as built, less `cut` bytes at the end
+    kNegativeWidth,  // built, then the width negated
+    kHeaderOnly,     // the 66 header bytes of a picture too large to build
+  };
   struct Spec {
     const char* name;
     int32_t width, height;
     size_t cut;  // bytes removed from the end: a refusal when the rows are short
-    bool negative_width;
+    Shape shape;
   };
   const Spec specs[] = {
-      {"61x37", 61, 37, 0, false},
-      {"128x-64", 128, -64, 0, false},
-      {"3x1", 3, 1, 0, false},
-      {"255x3", 255, 3, 0, false},
-      {"1x200", 1, 200, 0, false},
-      {"0x9", 0, 9, 0, false},
-      {"61x37 short", 61, 37, 1, false},
-      {"8x8 negative width", 8, 8, 0, true},
-      {"header cut", 4, 4, 66 + 32 - 20, false},
+      {"61x37", 61, 37, 0, kWhole},
+      {"128x-64", 128, -64, 0, kWhole},
+      {"3x1", 3, 1, 0, kWhole},
+      {"255x3", 255, 3, 0, kWhole},
+      {"1x200", 1, 200, 0, kWhole},
+      {"0x9", 0, 9, 0, kWhole},
+      {"61x37 short", 61, 37, 1, kWhole},
+      {"8x8 negative width", 8, 8, 0, kNegativeWidth},
+      {"header cut", 4, 4, 66 + 32 - 20, kWhole},
       // No pixels in 2^31 - 1 rows: an empty block, without walking the rows.
-      {"0x2147483647", 0, 0x7FFFFFFF, 0, false},
+      {"0x2147483647", 0, 0x7FFFFFFF, 0, kWhole},
+      // Blocks that would not fit in 32 bits: refused as out of memory before
+      // the missing rows are looked for.
+      {"65536x65536 header only", 65536, 65536, 0, kHeaderOnly},
+      {"178956970x1 header only", 178956970, 1, 0, kHeaderOnly},
   };
   std::vector<std::unique_ptr<Sample>> out;
   for (const Spec& s : specs) {
-    fixtures::MorvellaneBuilder b = fixtures::colour_chart(s.width, s.height);
-    if (s.negative_width) b.header().biWidth = -s.width;
+    fixtures::MorvellaneBuilder b = s.shape == kHeaderOnly
+                                        ? fixtures::MorvellaneBuilder(0, 0)
+                                        : fixtures::colour_chart(s.width, s.height);
+    if (s.shape == kNegativeWidth) b.header().biWidth = -s.width;
+    if (s.shape == kHeaderOnly) {
+      b.header().biWidth = s.width;
+      b.header().biHeight = s.height;
+      b.header().biSizeImage = fixtures::marker_size_image(s.width, s.height);
+    }
     std::vector<uint8_t> bytes = b.build();
     bytes.resize(bytes.size() - s.cut);
     std::unique_ptr<Sample> sample(new Sample);
@@ -72,6 +88,17 @@ std::vector<std::unique_ptr<Sample>> make_samples() {
     out.push_back(std::move(sample));
   }
   return out;
+}
+
+// The load runs must meet success and each refusal that data can cause.
+TEST(Samples, CoverSuccessAndEveryRefusalOfData) {
+  const std::vector<std::unique_ptr<Sample>> samples = make_samples();
+  size_t by_result[5] = {};
+  for (const auto& s : samples)
+    if (s->want.result >= 0 && s->want.result < 5) ++by_result[s->want.result];
+  EXPECT_GE(by_result[0], 1u);
+  EXPECT_GE(by_result[3], 1u);
+  EXPECT_GE(by_result[4], 1u);
 }
 
 bool matches(const dlltest::Picture& got, const fixtures::ReferencePicture& want) {
