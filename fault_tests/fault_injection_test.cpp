@@ -268,8 +268,9 @@ TEST(FaultInjection, EveryFallibleCallFailsInTurn) {
   for (int i = 0; i < static_cast<int>(Call::kCount); ++i)
     if (per_call[i] != 0) printf(" %s %zu", faults::call_name(static_cast<Call>(i)), per_call[i]);
   printf(" )\n");
-  // Two ways each for the file calls, one for each allocation and lock.
-  EXPECT_GE(injected, 3u * 16u);
+  // Per picture: CreateFileA 2 (picture, information), GetFileSize 2 ways,
+  // ReadFile 3 calls x 2 ways, LocalAlloc 3 + 2, LocalLock 2 + 2.
+  EXPECT_EQ(injected, 3u * (2 + 2 + 6 + 5 + 4));
 }
 
 // A picture whose blocks are empty (no rows) locks its pixel block to null
