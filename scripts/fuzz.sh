@@ -36,7 +36,7 @@ for t in "${TARGETS[@]}"; do
         -artifact_prefix="$artifacts/")
   if [ "$WORKERS" -gt 1 ]; then args+=(-fork="$WORKERS" -ignore_crashes=0); fi
   "$NATIVE/fuzz/fuzz_$t" "${args[@]}" "$corpus" "$SEEDS" || status=1
-  echo "== fuzz_$t corpus: $(find "$corpus" -type f | wc -l) files, $(du -sb "$corpus" | cut -f1) bytes"
+  echo "== fuzz_$t corpus: $(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print NR " files, " s + 0 " bytes"}')"
   # The corpus once more through the plain sanitizer build, as the tests replay it.
   cmake --build "$NATIVE" --target "replay_$t" > /dev/null
   "$NATIVE/fuzz/replay_$t" "$corpus" | tail -1 || status=1
