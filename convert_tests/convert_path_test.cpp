@@ -77,21 +77,6 @@ TEST_P(EachPath, EveryRunLengthAndAlignment) {
   }
 }
 
-// The expected pixel block, with the fill bytes, from the definition.
-std::vector<uint8_t> reference_block(const MorvellaneBuilder& b) {
-  const uint32_t stride = (b.width() * 3 + 3) & ~3u;
-  std::vector<uint8_t> out(static_cast<size_t>(stride) * b.rows(), 0xFF);
-  for (uint32_t row = 0; row < b.rows(); ++row)
-    for (uint32_t x = 0; x < b.width(); ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, row));
-      uint8_t* p = &out[static_cast<size_t>(row) * stride + 3 * x];
-      p[0] = e.b;
-      p[1] = e.g;
-      p[2] = e.r;
-    }
-  return out;
-}
-
 TEST_P(EachPath, WholePicturesOfOddAndEvenWidths) {
   const struct {
     int32_t width, height;
@@ -109,7 +94,7 @@ TEST_P(EachPath, WholePicturesOfOddAndEvenWidths) {
     std::vector<uint8_t> block(plan.pixel_block_size, 0x00);
     ASSERT_EQ(mrvln::decode_pixels(image, plan, block.data(), plan.pixel_block_size, GetParam()),
               mrvln::RESULT_SUCCESS);
-    EXPECT_TRUE(block == reference_block(b));
+    EXPECT_TRUE(block == fixtures::expected_pixel_block(b));
   }
 }
 

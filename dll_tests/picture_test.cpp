@@ -17,21 +17,6 @@ using fixtures::MorvellaneBuilder;
 
 namespace {
 
-// The expected pixel block, written from the format's definition.
-std::vector<uint8_t> reference_pixels(const MorvellaneBuilder& b) {
-  const uint32_t stride = (b.width() * 3 + 3) & ~3u;
-  std::vector<uint8_t> out(static_cast<size_t>(stride) * b.rows(), 0xFF);
-  for (uint32_t row = 0; row < b.rows(); ++row)
-    for (uint32_t x = 0; x < b.width(); ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, row));
-      uint8_t* p = &out[static_cast<size_t>(row) * stride + 3 * x];
-      p[0] = e.b;
-      p[1] = e.g;
-      p[2] = e.r;
-    }
-  return out;
-}
-
 std::vector<uint8_t> reference_header(int32_t width, int32_t height) {
   std::vector<uint8_t> h(40, 0);
   const uint32_t w = static_cast<uint32_t>(width), v = static_cast<uint32_t>(height);
@@ -59,7 +44,7 @@ std::vector<uint8_t> reference_header(int32_t width, int32_t height) {
 // reference exactly.
 void expect_decodes(const MorvellaneBuilder& b) {
   const std::vector<uint8_t> file = b.build();
-  const std::vector<uint8_t> pixels = reference_pixels(b);
+  const std::vector<uint8_t> pixels = fixtures::expected_pixel_block(b);
   const std::vector<uint8_t> header = reference_header(b.header().biWidth, b.header().biHeight);
   dlltest::GuardedBytes memory(file);
   const dlltest::Picture m =
