@@ -43,13 +43,13 @@ std::vector<std::unique_ptr<Sample>> make_samples() {
     kNegativeWidth,  // built, then the width negated
     kHeaderOnly,     // the 66 header bytes of a picture too large to build
   };
-  struct Spec {
+  struct Recipe {
     const char* name;
     int32_t width, height;
     size_t cut;  // bytes removed from the end: a refusal when the rows are short
     Shape shape;
   };
-  const Spec specs[] = {
+  const Recipe recipes[] = {
       {"61x37", 61, 37, 0, kWhole},
       {"128x-64", 128, -64, 0, kWhole},
       {"3x1", 3, 1, 0, kWhole},
@@ -67,7 +67,7 @@ std::vector<std::unique_ptr<Sample>> make_samples() {
       {"178956970x1 header only", 178956970, 1, 0, kHeaderOnly},
   };
   std::vector<std::unique_ptr<Sample>> out;
-  for (const Spec& s : specs) {
+  for (const Recipe& s : recipes) {
     fixtures::MorvellaneBuilder b = s.shape == kHeaderOnly
                                         ? fixtures::MorvellaneBuilder(0, 0)
                                         : fixtures::colour_chart(s.width, s.height);
