@@ -7,17 +7,7 @@
 #include <vector>
 
 #include "fixtures/morvellane_builder.h"
-
-namespace {
-
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
-
-}  // namespace
+#include "fixtures/write_file.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -28,7 +18,7 @@ int main(int argc, char** argv) {
   int written = 0;
   bool ok = true;
   auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    ok = write_file(dir + "/" + name, bytes) && ok;
+    ok = fixtures::write_file(dir + "/" + name, bytes) && ok;
     ++written;
   };
 

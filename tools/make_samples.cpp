@@ -7,15 +7,9 @@
 #include <vector>
 
 #include "fixtures/morvellane_builder.h"
+#include "fixtures/write_file.h"
 
 namespace {
-
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
 
 // A radial blend over the whole picture: red rises to the right, green to the
 // top, blue towards the centre.
@@ -63,7 +57,7 @@ int main(int argc, char** argv) {
   };
   for (const Sample& s : samples) {
     const std::string path = dir + "/" + s.name;
-    if (!write_file(path, s.bytes)) {
+    if (!fixtures::write_file(path, s.bytes)) {
       fprintf(stderr, "make_samples: cannot write %s\n", path.c_str());
       return 1;
     }
