@@ -53,6 +53,18 @@ void caller_freed(faults::FaultyKernel* kernel, const dlltest::Picture& got) {
   if (got.bits != nullptr) kernel->caller_freed(got.bits);
 }
 
+// A refusal leaves both slots empty; a success gives the reference blocks.
+void expect_reference(const dlltest::Picture& got, const fixtures::ReferencePicture& want) {
+  ASSERT_EQ(got.result, want.result);
+  if (want.result != 0) {
+    EXPECT_EQ(got.info, nullptr);
+    EXPECT_EQ(got.bits, nullptr);
+  } else {
+    EXPECT_EQ(got.header, want.header);
+    EXPECT_TRUE(got.pixels == want.pixels) << "pixel block differs";
+  }
+}
+
 // Offers `bytes` through every export that accepts them in memory, from
 // guarded memory; the information query and the acceptance test get only
 // bytes that meet their caller limits (26 and 38 bytes present).
@@ -63,14 +75,8 @@ void check_memory(const std::vector<uint8_t>& bytes, faults::FaultyKernel* kerne
   const dlltest::Picture got =
       dlltest::take_picture(memory.source(), static_cast<int32_t>(bytes.size()), SOURCE_MEMORY);
   caller_freed(kernel, got);
-  ASSERT_EQ(got.result, want.result);
-  if (want.result != 0) {
-    EXPECT_EQ(got.info, nullptr);
-    EXPECT_EQ(got.bits, nullptr);
-  } else {
-    EXPECT_EQ(got.header, want.header);
-    EXPECT_TRUE(got.pixels == want.pixels) << "pixel block differs";
-  }
+  expect_reference(got, want);
+  if (::testing::Test::HasFatalFailure()) return;
   if (bytes.size() >= 26) {
     PictureInfoRecord record = {};
     ASSERT_EQ(plugin().GetPictureInfo(memory.source(), static_cast<int32_t>(bytes.size()),
@@ -92,14 +98,8 @@ void check_file(const std::vector<uint8_t>& bytes, faults::FaultyKernel* kernel)
   dlltest::TempFile file(bytes);
   const dlltest::Picture got = dlltest::take_picture(file.path(), 0, SOURCE_FILE);
   caller_freed(kernel, got);
-  ASSERT_EQ(got.result, want.result);
-  if (want.result != 0) {
-    EXPECT_EQ(got.info, nullptr);
-    EXPECT_EQ(got.bits, nullptr);
-  } else {
-    EXPECT_EQ(got.header, want.header);
-    EXPECT_TRUE(got.pixels == want.pixels) << "pixel block differs";
-  }
+  expect_reference(got, want);
+  if (::testing::Test::HasFatalFailure()) return;
   PictureInfoRecord record = {};
   const int32_t info = plugin().GetPictureInfo(file.path(), 0, SOURCE_FILE, &record);
   if (bytes.size() < 26) {
