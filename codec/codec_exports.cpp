@@ -1,10 +1,12 @@
 // IsSupported, GetPictureInfo and GetPicture: the platform edge over the pure
 // codec logic. Every call acquires and releases its own resources.
-#include "../plugin/spi_exports.h"
-#include "file_loader.h"
-#include "morvellane.h"
+#include "codec/file_loader.h"
+#include "codec/morvellane.h"
+#include "plugin/spi_exports.h"
 
 using namespace mrvln;
+
+static_assert(sizeof(PictureInfoRecord) == PICTURE_INFO_SIZE, "the record the core fills");
 
 namespace {
 

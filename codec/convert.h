@@ -1,37 +1,66 @@
-// The 5-6-5 to 24-bit conversion paths and the choice between them. Every
-// path gives the same bytes; the vector ones only run on processors that
-// have their instructions.
+// The 5-6-5 conversion: pixel formats, paths, and the choice between paths.
+// Every path gives the same bytes; the vector ones exist on x86 only and run
+// only on processors that have their instructions.
 #ifndef MRVLN_CODEC_CONVERT_H
 #define MRVLN_CODEC_CONVERT_H
 
 #include <stdint.h>
 
+#if defined(__i386__) || defined(__x86_64__)
+#define MRVLN_X86 1
+#else
+#define MRVLN_X86 0
+#endif
+
 namespace mrvln {
 
+// How one converted pixel is laid out in memory.
+enum PixelFormat {
+  PIXEL_BGR24,   // blue, green, red: the DLL's rows, Qt's Format_BGR888
+  PIXEL_RGB24,   // red, green, blue: gdk-pixbuf's RGB, Qt's Format_RGB888
+  PIXEL_BGRX32,  // blue, green, red, 0xFF: Qt's Format_RGB32 on little-endian machines
+};
+
+// Bytes per converted pixel: 3 or 4.
+uint32_t pixel_bytes(PixelFormat format);
+
 enum ConvertPath {
-  CONVERT_PLAIN,  // any i686
-  CONVERT_SSE2,
-  CONVERT_SSSE3,
+  CONVERT_PLAIN,  // any processor
+  CONVERT_SSE2,   // x86 only
+  CONVERT_SSSE3,  // x86 only
 };
 constexpr int CONVERT_PATH_COUNT = 3;
 
 const char* convert_path_name(ConvertPath path);
 
 // The fastest path this processor runs. Asks the processor on every call:
-// the module keeps no state, and the question costs far less than a row.
+// the DLL keeps no state, and the question costs far less than a row.
 ConvertPath best_convert_path();
 
 // Whether this processor can run `path`.
 bool convert_path_supported(ConvertPath path);
 
-// Converts one run of `count` stored pixels to blue, green, red triples with
-// the given path, which the processor must support. Reads exactly 2 * count
-// bytes and writes exactly 3 * count.
-void convert_run(ConvertPath path, const uint8_t* source, uint8_t* target, uint32_t count);
+// Converts one run of `count` stored pixels into `format` with `path`, which
+// the processor must support. Reads exactly 2 * count bytes and writes
+// exactly pixel_bytes(format) * count.
+void convert_run(ConvertPath path, PixelFormat format, const uint8_t* source, uint8_t* target,
+                 uint32_t count);
+// The DLL's rows: blue, green, red.
+inline void convert_run(ConvertPath path, const uint8_t* source, uint8_t* target, uint32_t count) {
+  convert_run(path, PIXEL_BGR24, source, target, count);
+}
 
-// The vector paths: 16 pixels at a time, the rest by the plain loop.
-void convert_run_sse2(const uint8_t* source, uint8_t* target, uint32_t count);
-void convert_run_ssse3(const uint8_t* source, uint8_t* target, uint32_t count);
+// One pixel at a time, with the channel expressions as written.
+void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
+
+#if MRVLN_X86
+// 16 pixels at a time, the rest by the plain loop.
+void convert_run_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
+void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
+// Four-byte pixels eight at a time with SSE2, for both vector paths; returns
+// how many pixels it converted (count rounded down to a multiple of 8).
+uint32_t quads_sse2(const uint8_t* source, uint8_t* target, uint32_t count);
+#endif
 
 }  // namespace mrvln
 

@@ -1,13 +1,11 @@
-// The conversion with SSE2: the channel expressions on eight 16-bit lanes,
-// where the compiler turns each division by 31 or 63 into a multiply-high
-// and shifts; the triples are then packed with shifts and masks.
-#include <emmintrin.h>
-#include <string.h>
+// The SSE2 path: the triples are packed with shifts and masks.
+#include "codec/convert.h"
 
-#include "convert.h"
+#if MRVLN_X86
+#include <emmintrin.h>
+
 #define MRVLN_LANES_TARGET "sse2"
-#include "convert_lanes.h"
-#include "morvellane.h"
+#include "codec/convert_lanes.h"
 
 namespace mrvln {
 namespace {
@@ -25,14 +23,13 @@ __attribute__((target("sse2"))) inline __m128i pack_four(__m128i words) {
   return _mm_or_si128(_mm_move_epi64(halves), _mm_slli_si128(_mm_srli_si128(halves, 8), 6));
 }
 
-}  // namespace
-
-__attribute__((target("sse2"))) void convert_run_sse2(const uint8_t* source, uint8_t* target,
+template <bool kRedFirst>
+__attribute__((target("sse2"))) uint32_t triples_sse2(const uint8_t* source, uint8_t* target,
                                                       uint32_t count) {
   uint32_t done = 0;
   for (; count - done >= 16; done += 16) {
-    const Words a = expand_eight(source + 2 * done);
-    const Words b = expand_eight(source + 2 * done + 16);
+    const Words a = expand_eight<kRedFirst>(source + 2 * done);
+    const Words b = expand_eight<kRedFirst>(source + 2 * done + 16);
     const __m128i t0 = pack_four(a.low);
     const __m128i t1 = pack_four(a.high);
     const __m128i t2 = pack_four(b.low);
@@ -44,7 +41,42 @@ __attribute__((target("sse2"))) void convert_run_sse2(const uint8_t* source, uin
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32),
                      _mm_or_si128(_mm_srli_si128(t2, 8), _mm_slli_si128(t3, 4)));
   }
-  convert_run_plain(source + 2 * done, target + 3 * done, count - done);
+  return done;
+}
+
+}  // namespace
+
+// Each word gets its 0xFF and is stored as it is.
+__attribute__((target("sse2"))) uint32_t quads_sse2(const uint8_t* source, uint8_t* target,
+                                                    uint32_t count) {
+  const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  uint32_t done = 0;
+  for (; count - done >= 8; done += 8) {
+    const Words w = expand_eight<false>(source + 2 * done);
+    uint8_t* out = target + 4 * done;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(w.low, opaque));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_or_si128(w.high, opaque));
+  }
+  return done;
+}
+
+void convert_run_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
+  uint32_t done;
+  switch (format) {
+    case PIXEL_BGRX32:
+      done = quads_sse2(source, target, count);
+      break;
+    case PIXEL_RGB24:
+      done = triples_sse2<true>(source, target, count);
+      break;
+    case PIXEL_BGR24:
+    default:
+      done = triples_sse2<false>(source, target, count);
+      break;
+  }
+  const uint32_t size = pixel_bytes(format);
+  convert_run_plain(format, source + 2 * done, target + size * done, count - done);
 }
 
 }  // namespace mrvln
+#endif

@@ -1,17 +1,18 @@
-// The conversion with SSSE3: the channel expressions on eight 16-bit lanes,
-// where the compiler turns each division by 31 or 63 into a multiply-high
-// and shifts; byte shuffles then place the triples.
-#include <string.h>
+// The SSSE3 path: byte shuffles place the triples.
+#include "codec/convert.h"
+
+#if MRVLN_X86
 #include <tmmintrin.h>
 
-#include "convert.h"
 #define MRVLN_LANES_TARGET "ssse3"
-#include "convert_lanes.h"
-#include "morvellane.h"
+#include "codec/convert_lanes.h"
 
 namespace mrvln {
 
-__attribute__((target("ssse3"))) void convert_run_ssse3(const uint8_t* source, uint8_t* target,
+namespace {
+
+template <bool kRedFirst>
+__attribute__((target("ssse3"))) uint32_t triples_ssse3(const uint8_t* source, uint8_t* target,
                                                         uint32_t count) {
   // Sixteen words w0..w3 (four each) give 48 output bytes: every output
   // register takes the three bytes of each word it holds; -1 gives zero.
@@ -26,8 +27,8 @@ __attribute__((target("ssse3"))) void convert_run_ssse3(const uint8_t* source, u
   const __m128i w3_to_out2 = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
   uint32_t done = 0;
   for (; count - done >= 16; done += 16) {
-    const Words a = expand_eight(source + 2 * done);
-    const Words b = expand_eight(source + 2 * done + 16);
+    const Words a = expand_eight<kRedFirst>(source + 2 * done);
+    const Words b = expand_eight<kRedFirst>(source + 2 * done + 16);
     uint8_t* out = target + 3 * done;
     _mm_storeu_si128(
         reinterpret_cast<__m128i*>(out),
@@ -39,7 +40,28 @@ __attribute__((target("ssse3"))) void convert_run_ssse3(const uint8_t* source, u
         reinterpret_cast<__m128i*>(out + 32),
         _mm_or_si128(_mm_shuffle_epi8(b.low, w2_to_out2), _mm_shuffle_epi8(b.high, w3_to_out2)));
   }
-  convert_run_plain(source + 2 * done, target + 3 * done, count - done);
+  return done;
+}
+
+}  // namespace
+
+void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
+  uint32_t done;
+  switch (format) {
+    case PIXEL_BGRX32:  // four-byte pixels need no shuffle
+      done = quads_sse2(source, target, count);
+      break;
+    case PIXEL_RGB24:
+      done = triples_ssse3<true>(source, target, count);
+      break;
+    case PIXEL_BGR24:
+    default:
+      done = triples_ssse3<false>(source, target, count);
+      break;
+  }
+  const uint32_t size = pixel_bytes(format);
+  convert_run_plain(format, source + 2 * done, target + size * done, count - done);
 }
 
 }  // namespace mrvln
+#endif

@@ -1,4 +1,4 @@
-#include "file_loader.h"
+#include "codec/file_loader.h"
 
 #include <windows.h>
 

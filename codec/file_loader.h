@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "result.h"
+#include "codec/result.h"
 
 namespace mrvln {
 

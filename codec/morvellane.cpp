@@ -1,4 +1,4 @@
-#include "morvellane.h"
+#include "codec/morvellane.h"
 
 #include <string.h>
 
@@ -46,9 +46,9 @@ void write_picture_info(const Header& header, uint8_t record[PICTURE_INFO_SIZE])
   store_u32le(record + 22, 0);  // reserved_handle
 }
 
-Result plan_decode(ByteView image, DecodePlan* out) {
+Result plan_picture(ByteView header, DecodePlan* out) {
   Header h;
-  if (parse_header(image, &h) != RESULT_SUCCESS) return RESULT_BROKEN_DATA;
+  if (parse_header(header, &h) != RESULT_SUCCESS) return RESULT_BROKEN_DATA;
   if (h.width < 0 || h.height == INT32_MIN) return RESULT_BROKEN_DATA;
 
   const uint64_t width = static_cast<uint64_t>(h.width);
@@ -62,7 +62,6 @@ Result plan_decode(ByteView image, DecodePlan* out) {
   // Each stored pixel takes 2 bytes and each output pixel 3, so the stored
   // size fits in 32 bits whenever the block does.
   const uint64_t source = 2 * width * rows;
-  if (PIXEL_DATA_OFFSET + source > image.size) return RESULT_BROKEN_DATA;
 
   out->width = h.width;
   out->height = h.height;
@@ -73,6 +72,19 @@ Result plan_decode(ByteView image, DecodePlan* out) {
   return RESULT_SUCCESS;
 }
 
+bool file_holds_rows(const DecodePlan& plan, uint64_t file_size) {
+  return PIXEL_DATA_OFFSET + static_cast<uint64_t>(plan.source_size) <= file_size;
+}
+
+Result plan_decode(ByteView image, DecodePlan* out) {
+  DecodePlan plan;
+  const Result planned = plan_picture(image, &plan);
+  if (planned != RESULT_SUCCESS) return planned;
+  if (!file_holds_rows(plan, image.size)) return RESULT_BROKEN_DATA;
+  *out = plan;
+  return RESULT_SUCCESS;
+}
+
 void write_output_header(const DecodePlan& plan, uint8_t header[OUTPUT_HEADER_SIZE]) {
   memset(header, 0, OUTPUT_HEADER_SIZE);
   store_u32le(header + 0, OUTPUT_HEADER_SIZE);                  // biSize
@@ -80,17 +92,6 @@ void write_output_header(const DecodePlan& plan, uint8_t header[OUTPUT_HEADER_SI
   store_u32le(header + 8, static_cast<uint32_t>(plan.height));  // biHeight, sign kept
   store_u16le(header + 12, 1);                                  // biPlanes
   store_u16le(header + 14, OUTPUT_BIT_COUNT);                   // biBitCount
-}
-
-void convert_run_plain(const uint8_t* source, uint8_t* target, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t p = static_cast<uint32_t>(source[0]) | (static_cast<uint32_t>(source[1]) << 8);
-    target[0] = static_cast<uint8_t>((p & 0x1F) * 255 / 31);
-    target[1] = static_cast<uint8_t>(((p >> 5) & 0x3F) * 255 / 63);
-    target[2] = static_cast<uint8_t>(((p >> 11) & 0x1F) * 255 / 31);
-    source += 2;
-    target += 3;
-  }
 }
 
 Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels,
@@ -108,13 +109,61 @@ Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels, ui
 
   // One fill gives every row its trailing 0xFF bytes.
   memset(pixels, 0xFF, pixels_size);
-  const uint32_t width = static_cast<uint32_t>(plan.width);
-  const uint8_t* source = stored.data;
-  uint8_t* target = pixels;
-  for (uint32_t row = 0; row < plan.rows; ++row) {
-    convert_run(path, source, target, width);
-    source += 2 * width;  // stored rows follow each other without fill
-    target += plan.stride;
+  const OutputLayout layout = {PIXEL_BGR24, ROWS_AS_STORED, plan.stride, false};
+  return decode_rows(plan, layout, stored, 0, plan.rows, pixels, pixels_size, path);
+}
+
+uint32_t output_row(const DecodePlan& plan, RowOrder order, uint32_t stored_row) {
+  const bool flip = order == ROWS_TOP_FIRST && plan.height > 0;
+  return flip ? plan.rows - 1 - stored_row : stored_row;
+}
+
+Result plan_image(ByteView header, PixelFormat format, uint32_t row_alignment,
+                  uint64_t output_limit, ImagePlan* out) {
+  DecodePlan picture;
+  const Result planned = plan_picture(header, &picture);
+  if (planned != RESULT_SUCCESS) return planned;
+  if (picture.width == 0 || picture.rows == 0) return RESULT_BROKEN_DATA;
+  const uint64_t align = row_alignment == 0 ? 1 : row_alignment;
+  const uint64_t row_bytes = static_cast<uint64_t>(picture.width) * pixel_bytes(format);
+  const uint64_t stride = (row_bytes + align - 1) / align * align;
+  // Below 2^35 and 2^31: the product cannot overflow 64 bits.
+  const uint64_t size = stride * picture.rows;
+  if (stride > UINT32_MAX || size > output_limit) return RESULT_OUT_OF_MEMORY;
+  out->picture = picture;
+  out->layout = OutputLayout{format, ROWS_TOP_FIRST, static_cast<uint32_t>(stride), false};
+  out->output_size = size;
+  return RESULT_SUCCESS;
+}
+
+Result decode_rows(const DecodePlan& plan, const OutputLayout& layout, ByteView rows,
+                   uint32_t first, uint32_t count, uint8_t* output, uint64_t output_size) {
+  return decode_rows(plan, layout, rows, first, count, output, output_size, best_convert_path());
+}
+
+Result decode_rows(const DecodePlan& plan, const OutputLayout& layout, ByteView rows,
+                   uint32_t first, uint32_t count, uint8_t* output, uint64_t output_size,
+                   ConvertPath path) {
+  const uint64_t width = static_cast<uint32_t>(plan.width);
+  const uint64_t row_bytes = width * pixel_bytes(layout.format);
+  const uint64_t stored_row_bytes = 2 * width;
+  if (count > plan.rows || first > plan.rows - count || rows.size != stored_row_bytes * count ||
+      layout.stride < row_bytes)
+    return RESULT_BROKEN_DATA;
+  if (count == 0 || width == 0) return RESULT_SUCCESS;
+  // The furthest output row these stored rows reach must lie in the block.
+  const uint64_t a = output_row(plan, layout.row_order, first);
+  const uint64_t b = output_row(plan, layout.row_order, first + count - 1);
+  if ((a > b ? a : b) * layout.stride + row_bytes > output_size) return RESULT_BROKEN_DATA;
+
+  const uint32_t w = static_cast<uint32_t>(width);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t at = static_cast<size_t>(output_row(plan, layout.row_order, first + i));
+    uint8_t* target = output + at * layout.stride;
+    convert_run(path, layout.format, rows.data + static_cast<size_t>(stored_row_bytes) * i, target,
+                w);
+    if (layout.fill_row_ends)
+      memset(target + row_bytes, 0xFF, static_cast<size_t>(layout.stride - row_bytes));
   }
   return RESULT_SUCCESS;
 }

@@ -1,14 +1,16 @@
 // Pure logic of the Morvellane bitmap: its layout, the acceptance test, the
-// picture information and the 5-6-5 to 24-bit conversion. Works on byte
-// buffers only; the exports add the file and memory-block handling.
+// picture information, the checked size plan and the decoding of rows into
+// the layout a front end asks for. Works on byte buffers only; each front end
+// (the DLL's exports, the Qt plug-in, the gdk-pixbuf loader) adds its own
+// file and memory handling.
 #ifndef MRVLN_CODEC_MORVELLANE_H
 #define MRVLN_CODEC_MORVELLANE_H
 
 #include <stdint.h>
 
-#include "byte_reader.h"
-#include "convert.h"
-#include "result.h"
+#include "codec/byte_reader.h"
+#include "codec/convert.h"
+#include "codec/result.h"
 
 namespace mrvln {
 
@@ -65,8 +67,8 @@ bool is_morvellane(ByteView bytes);
 // depth 24, reserved fields 0.
 void write_picture_info(const Header& header, uint8_t record[PICTURE_INFO_SIZE]);
 
-// Everything the decoder needs to know about the output, computed once with
-// checked arithmetic.
+// Everything the decoder needs to know, computed once with checked
+// arithmetic. The stride and block size are those of the DLL's 24-bit rows.
 struct DecodePlan {
   int32_t width;              // as stored, never negative here
   int32_t height;             // as stored; negative means top-down rows
@@ -76,25 +78,73 @@ struct DecodePlan {
   uint32_t source_size;       // 2 * width * rows, the stored pixel bytes
 };
 
-// Checks the header against the file image and sizes the output. Refuses
-// with RESULT_BROKEN_DATA when the image is too short for the header or the
-// rows, the width is negative or the height is the most negative value, and
-// with RESULT_OUT_OF_MEMORY when a size does not fit in 32 bits.
+// Sizes the picture from its header alone (the first 26 bytes at least).
+// RESULT_BROKEN_DATA when the size fields are missing, the width is negative
+// or the height is the most negative value; RESULT_OUT_OF_MEMORY when a size
+// does not fit in 32 bits.
+Result plan_picture(ByteView header, DecodePlan* out);
+
+// Whether a file of `file_size` bytes holds every stored row of the plan.
+bool file_holds_rows(const DecodePlan& plan, uint64_t file_size);
+
+// plan_picture, then RESULT_BROKEN_DATA unless `image` holds every row.
 Result plan_decode(ByteView image, DecodePlan* out);
 
-// Fills the 40-byte BITMAPINFOHEADER of the result.
+// Fills the 40-byte BITMAPINFOHEADER of the DLL's result.
 void write_output_header(const DecodePlan& plan, uint8_t header[OUTPUT_HEADER_SIZE]);
 
-// Fills the whole pixel block with 0xFF, then converts every stored pixel into
-// it with the fastest path of this processor, or with `path`. `pixels` must be
-// plan.pixel_block_size bytes; `image` must be the image the plan was made
-// from.
+// The DLL's pixel block: one 0xFF fill of the whole block, then every stored
+// row converted to blue, green, red in stored order, with the fastest path of
+// this processor or with `path`. `pixels` must be plan.pixel_block_size bytes;
+// `image` must be the image the plan was made from.
 Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels, uint32_t pixels_size);
 Result decode_pixels(ByteView image, const DecodePlan& plan, uint8_t* pixels, uint32_t pixels_size,
                      ConvertPath path);
 
-// Converts one run of `count` stored pixels to blue, green, red triples.
-void convert_run_plain(const uint8_t* source, uint8_t* target, uint32_t count);
+// Where converted rows go, for front ends other than the DLL.
+enum RowOrder {
+  ROWS_AS_STORED,  // output row r is stored row r (bottom row first when the height is positive)
+  ROWS_TOP_FIRST,  // the picture's top row first, whatever the stored order
+};
+
+struct OutputLayout {
+  PixelFormat format;
+  RowOrder row_order;
+  uint32_t stride;     // bytes from one output row to the next
+  bool fill_row_ends;  // set the bytes behind each row's last pixel to 0xFF
+};
+
+// The output row that stored row `stored_row` becomes.
+uint32_t output_row(const DecodePlan& plan, RowOrder order, uint32_t stored_row);
+
+// A picture as a viewer shows it: sized from its header, rows aligned to
+// `row_alignment` bytes (a power of two), top row first.
+struct ImagePlan {
+  DecodePlan picture;
+  OutputLayout layout;
+  uint64_t output_size;  // layout.stride * picture.rows
+};
+
+// What viewers refuse besides what plan_picture refuses: a picture with no
+// pixels (RESULT_BROKEN_DATA), and one whose output would exceed
+// `output_limit` bytes (RESULT_OUT_OF_MEMORY). The acceptance test is the
+// caller's, before this.
+Result plan_image(ByteView header, PixelFormat format, uint32_t row_alignment,
+                  uint64_t output_limit, ImagePlan* out);
+
+// Qt 6's default allocation limit, which the other front ends adopt.
+constexpr uint64_t DEFAULT_OUTPUT_LIMIT = 256ull << 20;
+
+// Converts stored rows first .. first + count - 1, whose bytes are exactly
+// `rows` (2 * width * count), into `output` (a block of output_size bytes)
+// by `layout`. Rows may come in any number of calls, as their bytes arrive.
+// RESULT_BROKEN_DATA, with nothing written, when the rows lie outside the
+// picture, `rows` is not their size, or a row would not fit in the block.
+Result decode_rows(const DecodePlan& plan, const OutputLayout& layout, ByteView rows,
+                   uint32_t first, uint32_t count, uint8_t* output, uint64_t output_size);
+Result decode_rows(const DecodePlan& plan, const OutputLayout& layout, ByteView rows,
+                   uint32_t first, uint32_t count, uint8_t* output, uint64_t output_size,
+                   ConvertPath path);
 
 }  // namespace mrvln
 

@@ -1,17 +1,17 @@
 // Module entry, the information table, GetPluginInfo and GetPreview.
-#include "../codec/result.h"
-#include "spi_exports.h"
+#include "codec/result.h"
+#include "plugin/spi_exports.h"
 
 namespace {
 
 // Read-only: the module keeps no mutable state.
-const char* const kPluginInfoTable[] = {
+const char* const PluginInfoTable[] = {
     "00IN",                                                     // interface tag
     "Morvellane 16-bit 5-6-5 bitmap reader for image viewers",  // description
     "*.bmp",                                                    // file-name pattern
     "Morvellane Bmp file",                                      // file type name
 };
-constexpr int32_t kPluginInfoCount = sizeof(kPluginInfoTable) / sizeof(kPluginInfoTable[0]);
+constexpr int32_t PLUGIN_INFO_COUNT = sizeof(PluginInfoTable) / sizeof(PluginInfoTable[0]);
 
 }  // namespace
 
@@ -23,10 +23,10 @@ extern "C" BOOL __stdcall PluginEntry(HINSTANCE, DWORD, LPVOID) {
 
 extern "C" int32_t __stdcall GetPluginInfo(int32_t info_index, char* buffer,
                                            int32_t buffer_length) {
-  if (info_index < 0 || info_index >= kPluginInfoCount) return 0;
+  if (info_index < 0 || info_index >= PLUGIN_INFO_COUNT) return 0;
   // A buffer without room for the terminating NUL gets nothing at all.
   if (buffer_length < 1 || buffer == nullptr) return 0;
-  lstrcpynA(buffer, kPluginInfoTable[info_index], buffer_length);
+  lstrcpynA(buffer, PluginInfoTable[info_index], buffer_length);
   return lstrlenA(buffer);
 }
 
