@@ -1,10 +1,12 @@
-// Each conversion path, called explicitly, against values written from the
-// channel definition: every 16-bit value, every run length around the
-// vector chunk size at every alignment, and whole pictures of odd widths.
+// Each conversion path in each pixel format, called explicitly, against the
+// hand-written channel tables: every 16-bit value, every run length around
+// the vector chunk size at every alignment, and whole pictures of odd widths.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "codec/convert.h"
@@ -14,6 +16,7 @@
 
 using fixtures::MorvellaneBuilder;
 using mrvln::ConvertPath;
+using mrvln::PixelFormat;
 
 namespace {
 
@@ -22,6 +25,30 @@ class EachPath : public ::testing::TestWithParam<ConvertPath> {
   void SetUp() override {
     if (!mrvln::convert_path_supported(GetParam()))
       GTEST_SKIP() << "this processor lacks " << mrvln::convert_path_name(GetParam());
+  }
+};
+
+class EachPathAndFormat : public ::testing::TestWithParam<std::tuple<ConvertPath, PixelFormat>> {
+ protected:
+  void SetUp() override {
+    if (!mrvln::convert_path_supported(path()))
+      GTEST_SKIP() << "this processor lacks " << mrvln::convert_path_name(path());
+  }
+  ConvertPath path() const { return std::get<0>(GetParam()); }
+  PixelFormat format() const { return std::get<1>(GetParam()); }
+  uint32_t size() const { return format() == mrvln::PIXEL_BGRX32 ? 4 : 3; }
+  // Whether `got` holds the pixel `v` in this format.
+  bool holds(const uint8_t* got, uint16_t v) const {
+    const fixtures::Bgr e = fixtures::expected_bgr(v);
+    switch (format()) {
+      case mrvln::PIXEL_RGB24:
+        return got[0] == e.r && got[1] == e.g && got[2] == e.b;
+      case mrvln::PIXEL_BGRX32:
+        return got[0] == e.b && got[1] == e.g && got[2] == e.r && got[3] == 0xFF;
+      case mrvln::PIXEL_BGR24:
+        break;
+    }
+    return got[0] == e.b && got[1] == e.g && got[2] == e.r;
   }
 };
 
@@ -35,21 +62,18 @@ void store_pixel(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-TEST_P(EachPath, EverySixteenBitValue) {
+TEST_P(EachPathAndFormat, EverySixteenBitValue) {
   // One run of all 65,536 values: each value meets one lane position, and
   // neighbouring values differ in every channel.
   std::vector<uint8_t> source(2 * 65536);
   for (uint32_t v = 0; v < 65536; ++v) store_pixel(&source[2 * v], static_cast<uint16_t>(v));
-  std::vector<uint8_t> target(3 * 65536, 0x5A);
-  mrvln::convert_run(GetParam(), source.data(), target.data(), 65536);
-  for (uint32_t v = 0; v < 65536; ++v) {
-    const fixtures::Bgr e = fixtures::expected_bgr(static_cast<uint16_t>(v));
-    const uint8_t* got = &target[3 * v];
-    ASSERT_TRUE(got[0] == e.b && got[1] == e.g && got[2] == e.r) << std::hex << v;
-  }
+  std::vector<uint8_t> target(size() * 65536, 0x5A);
+  mrvln::convert_run(path(), format(), source.data(), target.data(), 65536);
+  for (uint32_t v = 0; v < 65536; ++v)
+    ASSERT_TRUE(holds(&target[size() * v], static_cast<uint16_t>(v))) << std::hex << v;
 }
 
-TEST_P(EachPath, EveryRunLengthAndAlignment) {
+TEST_P(EachPathAndFormat, EveryRunLengthAndAlignment) {
   // Lengths around one, two and three chunks and the tail, from and to
   // addresses at every offset: exactly 3 * count bytes change.
   const uint32_t counts[] = {0,  1,  2,  3,  7,  8,  9,  15, 16, 17,  23,  24,  31,
@@ -62,15 +86,12 @@ TEST_P(EachPath, EveryRunLengthAndAlignment) {
         // Exactly sized source, so a read past it is caught by the sanitizer.
         std::vector<uint8_t> source(from + 2 * count);
         for (uint32_t i = 0; i < count; ++i) store_pixel(&source[from + 2 * i], mixed(i + count));
-        std::vector<uint8_t> target(to + 3 * count + 32, canary);
-        mrvln::convert_run(GetParam(), source.data() + from, target.data() + to, count);
+        std::vector<uint8_t> target(to + size() * count + 32, canary);
+        mrvln::convert_run(path(), format(), source.data() + from, target.data() + to, count);
         for (uint32_t i = 0; i < to; ++i) ASSERT_EQ(target[i], canary) << "before, " << i;
-        for (uint32_t i = 0; i < count; ++i) {
-          const fixtures::Bgr e = fixtures::expected_bgr(mixed(i + count));
-          const uint8_t* got = &target[to + 3 * i];
-          ASSERT_TRUE(got[0] == e.b && got[1] == e.g && got[2] == e.r) << "pixel " << i;
-        }
-        for (uint32_t i = to + 3 * count; i < target.size(); ++i)
+        for (uint32_t i = 0; i < count; ++i)
+          ASSERT_TRUE(holds(&target[to + size() * i], mixed(i + count))) << "pixel " << i;
+        for (uint32_t i = to + size() * count; i < target.size(); ++i)
           ASSERT_EQ(target[i], canary) << "after, " << i;
       }
     }
@@ -108,6 +129,20 @@ TEST(Dispatch, PicksThePathExpectedOfThisProcessor) {
 std::string path_name(const ::testing::TestParamInfo<ConvertPath>& info) {
   return mrvln::convert_path_name(info.param);
 }
+
+std::string path_and_format_name(
+    const ::testing::TestParamInfo<std::tuple<ConvertPath, PixelFormat>>& info) {
+  static const char* const kFormats[] = {"bgr24", "rgb24", "bgrx32"};
+  return std::string(mrvln::convert_path_name(std::get<0>(info.param))) + "_" +
+         kFormats[std::get<1>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, EachPathAndFormat,
+    ::testing::Combine(
+        ::testing::Values(mrvln::CONVERT_PLAIN, mrvln::CONVERT_SSE2, mrvln::CONVERT_SSSE3),
+        ::testing::Values(mrvln::PIXEL_BGR24, mrvln::PIXEL_RGB24, mrvln::PIXEL_BGRX32)),
+    path_and_format_name);
 
 INSTANTIATE_TEST_SUITE_P(Paths, EachPath,
                          ::testing::Values(mrvln::CONVERT_PLAIN, mrvln::CONVERT_SSE2,
