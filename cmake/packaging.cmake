@@ -1,0 +1,20 @@
+# Debian packages of the Linux front ends, one per component:
+#   cmake --build build/pkg && (cd build/pkg && cpack)
+# Each front end's folder installs its files into its own component and sets
+# that component's CPACK_DEBIAN_<COMPONENT>_* and CPACK_COMPONENT_<COMPONENT>_*
+# variables with PARENT_SCOPE; this file is included after all folders.
+include(${CMAKE_SOURCE_DIR}/plugin/version.cmake)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME morvellane)
+set(CPACK_PACKAGE_VERSION ${MRVLN_VERSION})
+set(CPACK_PACKAGE_VENDOR "The ifMrvln.spi authors")
+set(CPACK_PACKAGE_CONTACT "The ifMrvln.spi authors <ifmrvln@invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+include(CPack)
