@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AcceptanceCase{"storedsize", Defect::kStoredSizeImage, false},
                       AcceptanceCase{"alignedsize", Defect::kAlignedSizeImage, false},
                       AcceptanceCase{"zerosize", Defect::kZeroSizeImage, false}),
-    [](const ::testing::TestParamInfo<AcceptanceCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<AcceptanceCase>& p) { return p.param.name; });
 
 TEST(Acceptance, SizeImageMarker) {
   struct Case {
