@@ -1,5 +1,6 @@
 // Fuzzes the bounded decode: plan_decode, write_output_header and
-// decode_pixels over an arbitrary file image whose length is the bound. Every
+// decode_pixels over an arbitrary file image whose length is the bound, and
+// the viewers' plan_image and row-by-row decode_rows. Every
 // accepted plan is decoded and the result is checked against the stored bytes
 // so that a misread shows up as a crash, not only an out-of-bounds access.
 #include <stdint.h>
@@ -41,6 +42,38 @@ void check_pixels(const std::vector<uint8_t>& file, const mrvln::DecodePlan& pla
       require(out[3 * x] == want.b && out[3 * x + 1] == want.g && out[3 * x + 2] == want.r);
     }
     for (uint32_t i = 3 * width; i < plan.stride; ++i) require(out[i] == 0xFF);
+  }
+}
+
+// The viewers' way: planned from the header, then one stored row per call,
+// four-byte pixels top row first, each checked against the stored bytes.
+void check_viewer_rows(const std::vector<uint8_t>& file, mrvln::ByteView image,
+                       const mrvln::DecodePlan& plan) {
+  mrvln::ImagePlan view;
+  if (mrvln::plan_image(image, mrvln::PIXEL_BGRX32, 4, mrvln::DEFAULT_OUTPUT_LIMIT, &view) !=
+      mrvln::RESULT_SUCCESS) {
+    require(plan.width == 0 || plan.rows == 0);
+    return;
+  }
+  require(view.layout.stride == 4u * static_cast<uint32_t>(plan.width));
+  std::vector<uint8_t> out(view.output_size);
+  const uint32_t row_bytes = 2u * static_cast<uint32_t>(plan.width);
+  for (uint32_t r = 0; r < plan.rows; ++r) {
+    mrvln::ByteView row;
+    require(mrvln::sub_view(image, mrvln::PIXEL_DATA_OFFSET + r * row_bytes, row_bytes, &row));
+    require(mrvln::decode_rows(view.picture, view.layout, row, r, 1, out.data(), out.size()) ==
+            mrvln::RESULT_SUCCESS);
+  }
+  for (uint32_t r = 0; r < plan.rows; ++r) {
+    const uint32_t y = plan.height > 0 ? plan.rows - 1 - r : r;
+    const uint8_t* in = file.data() + mrvln::PIXEL_DATA_OFFSET + static_cast<size_t>(r) * row_bytes;
+    const uint8_t* got = out.data() + static_cast<size_t>(y) * view.layout.stride;
+    for (uint32_t x = 0; x < static_cast<uint32_t>(plan.width); ++x) {
+      const fixtures::Bgr want =
+          fixtures::expected_bgr(static_cast<uint16_t>(in[2 * x] | (in[2 * x + 1] << 8)));
+      require(got[4 * x] == want.b && got[4 * x + 1] == want.g && got[4 * x + 2] == want.r &&
+              got[4 * x + 3] == 0xFF);
+    }
   }
 }
 
@@ -91,5 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(decoded == mrvln::RESULT_SUCCESS);
     check_pixels(copy, plan, pixels);
   }
+  check_viewer_rows(copy, image, plan);
   return 0;
 }
