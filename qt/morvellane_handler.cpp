@@ -81,14 +81,11 @@ bool read_exactly(QIODevice* device, char* to, qint64 size) {
 bool allocate(const mrvln::ImagePlan& plan, QImage::Format format, QImage* image) {
   const QSize size(plan.picture.width, static_cast<int>(plan.picture.rows));
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-  if (!QImageIOHandler::allocateImage(size, format, image)) return false;
+  return QImageIOHandler::allocateImage(size, format, image);
 #else
   *image = QImage(size, format);
+  return !image->isNull();
 #endif
-  // The core writes rows of plan.layout.stride bytes into a block of
-  // plan.output_size; QImage's own layout must be exactly that.
-  return !image->isNull() && static_cast<uint64_t>(image->bytesPerLine()) == plan.layout.stride &&
-         static_cast<uint64_t>(image->sizeInBytes()) >= plan.output_size;
 }
 
 }  // namespace
@@ -110,7 +107,8 @@ QSize peek_size(QIODevice* device) {
   return QSize(plan.picture.width, static_cast<int>(plan.picture.rows));
 }
 
-bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image) {
+bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image,
+                     ImageAllocator allocator) {
   if (device == nullptr || image == nullptr) return false;
   const qint64 start = device->pos();
   char header[mrvln::PIXEL_DATA_OFFSET];
@@ -132,7 +130,13 @@ bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image
   const uint32_t buffer_size = row_bytes > CHUNK_BYTES ? row_bytes : CHUNK_BYTES;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[buffer_size]);
   QImage result;
-  if (!buffer || !allocate(plan, qt_format(format), &result)) return false;
+  if (!buffer || !(allocator != nullptr ? allocator : allocate)(plan, qt_format(format), &result))
+    return false;
+  // The core writes rows of plan.layout.stride bytes into a block of
+  // plan.output_size; the image's layout must be exactly that.
+  if (result.isNull() || static_cast<uint64_t>(result.bytesPerLine()) != plan.layout.stride ||
+      static_cast<uint64_t>(result.sizeInBytes()) < plan.output_size)
+    return false;
 
   // One processor check for the whole picture, not one per chunk.
   const mrvln::ConvertPath path = mrvln::best_convert_path();

@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QImageIOHandler>
 
-#include "codec/convert.h"
+#include "codec/morvellane.h"
 
 namespace mrvln_qt {
 
@@ -23,11 +23,17 @@ bool device_holds_morvellane(QIODevice* device);
 // an invalid size when the header is not one this handler reads.
 QSize peek_size(QIODevice* device);
 
+// Makes the image the rows are decoded into, laid out as `plan` says (rows
+// of plan.layout.stride bytes, plan.output_size in all); false to refuse.
+// The default applies Qt's allocation limit; the benchmark passes others.
+using ImageAllocator = bool (*)(const mrvln::ImagePlan& plan, QImage::Format format, QImage* image);
+
 // Reads one Morvellane bitmap from the device's position, upright, into
 // `image` with pixels laid out as `format` (PIXEL_BGRX32 gives
 // Format_RGB32, PIXEL_BGR24 Format_BGR888). Reads no byte past the declared
 // rows. False, with `image` untouched or null, for anything it refuses.
-bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image);
+bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image,
+                     ImageAllocator allocator = nullptr);
 
 class MorvellaneHandler : public QImageIOHandler {
  public:
