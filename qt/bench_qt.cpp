@@ -27,7 +27,10 @@ void unmap(void* info) {
   delete block;
 }
 
-// The stretch: a 2 MiB-aligned mapping with transparent huge pages asked
+// The stretch, measured and not shipped: 5-18 ms per read mostly, but one
+// run in six stalled 150-220 ms while the kernel compacted memory, far worse
+// than the 30-50 ms of ordinary pages, so viewers keep QImage's own memory.
+// A 2 MiB-aligned mapping with transparent huge pages asked
 // for, handed to QImage with a cleanup function, under Qt's allocation limit.
 bool huge_page_image(const mrvln::ImagePlan& plan, QImage::Format format, QImage* image) {
   const uint64_t limit = static_cast<uint64_t>(QImageReader::allocationLimit()) << 20;
