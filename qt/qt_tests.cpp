@@ -104,7 +104,9 @@ TEST(QtPlugin, ReadsExactlyByEveryRoute) {
       const QImage got = reader.read();
       EXPECT_EQ(got.format(), QImage::Format_RGB32);
       EXPECT_TRUE(got == want);
-      if (route == Route::kBuffer) EXPECT_EQ(buffer.pos(), file.size());
+      if (route == Route::kBuffer) {
+        EXPECT_EQ(buffer.pos(), file.size());
+      }
     }
   }
 }
