@@ -1,10 +1,13 @@
 // Run by installed_check.sh with the packages installed and nothing set:
 // the odd-width sample exact through gdk_pixbuf_new_from_file, a standard
 // 16-bit bit-field BMP with pixels at 66 as the standard loader decodes it,
-// and the content types GIO gives. Usage: installed_check SAMPLES_DIR TMP_DIR
+// the content types GIO gives, and a thumbnail of the odd-width sample against
+// the exact picture scaled alike.
+// Usage: installed_check SAMPLES_DIR TMP_DIR THUMBNAIL.png
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -30,6 +33,25 @@ std::string format_of(const std::string& path) {
   return out;
 }
 
+// Pixels of `a` with a channel more than `tolerance` off `b`; -1 when the
+// shapes differ.
+int differing(GdkPixbuf* a, GdkPixbuf* b, int tolerance) {
+  const int w = gdk_pixbuf_get_width(b), h = gdk_pixbuf_get_height(b);
+  if (gdk_pixbuf_get_width(a) != w || gdk_pixbuf_get_height(a) != h ||
+      gdk_pixbuf_get_n_channels(a) != 3 || gdk_pixbuf_get_n_channels(b) != 3)
+    return -1;
+  int count = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const guint8* p = gdk_pixbuf_read_pixels(a) + y * gdk_pixbuf_get_rowstride(a) + 3 * x;
+      const guint8* q = gdk_pixbuf_read_pixels(b) + y * gdk_pixbuf_get_rowstride(b) + 3 * x;
+      bool off = false;
+      for (int c = 0; c < 3; ++c) off |= abs(p[c] - q[c]) > tolerance;
+      count += off;
+    }
+  return count;
+}
+
 std::string guess(const char* name, const std::vector<uint8_t>* data, bool* uncertain) {
   gboolean u = FALSE;
   gchar* type =
@@ -43,24 +65,20 @@ std::string guess(const char* name, const std::vector<uint8_t>* data, bool* unce
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 4) return 2;
   const std::string samples = argv[1], tmp = argv[2];
 
   const std::string odd = samples + "/colour_chart_odd_173x97.bmp";
   const fixtures::MorvellaneBuilder b = fixtures::colour_chart(173, 97);
   GdkPixbuf* p = gdk_pixbuf_new_from_file(odd.c_str(), nullptr);
-  int wrong = -1;
-  if (p && gdk_pixbuf_get_width(p) == 173 && gdk_pixbuf_get_height(p) == 97 &&
-      gdk_pixbuf_get_n_channels(p) == 3) {
-    wrong = 0;
-    const guint8* px = gdk_pixbuf_read_pixels(p);
-    for (uint32_t y = 0; y < 97; ++y)
-      for (uint32_t x = 0; x < 173; ++x) {
-        const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, 96 - y));
-        const guint8* q = px + y * gdk_pixbuf_get_rowstride(p) + 3 * x;
-        wrong += q[0] != e.r || q[1] != e.g || q[2] != e.b;
-      }
-  }
+  GdkPixbuf* exact = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 173, 97);
+  for (uint32_t y = 0; y < 97; ++y)
+    for (uint32_t x = 0; x < 173; ++x) {
+      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, 96 - y));
+      guint8* q = gdk_pixbuf_get_pixels(exact) + y * gdk_pixbuf_get_rowstride(exact) + 3 * x;
+      q[0] = e.r, q[1] = e.g, q[2] = e.b;
+    }
+  const int wrong = p ? differing(p, exact, 0) : -1;
   if (p) g_object_unref(p);
   check(format_of(odd) == "morvellane", "the odd-width sample goes to the morvellane loader");
   check(wrong == 0, "the odd-width sample is exact (" + std::to_string(wrong) + " pixels wrong)");
@@ -82,6 +100,19 @@ int main(int argc, char** argv) {
                    gdk_pixbuf_get_byte_length(want)) == 0,
         "a standard 16-bit BMP with pixels at 66 gives the standard loader's bytes");
   if (got) g_object_unref(got);
+
+  GdkPixbuf* thumb = gdk_pixbuf_new_from_file(argv[3], nullptr);
+  int thumb_off = -1;
+  if (thumb) {
+    GdkPixbuf* scaled = gdk_pixbuf_scale_simple(exact, gdk_pixbuf_get_width(thumb),
+                                                gdk_pixbuf_get_height(thumb), GDK_INTERP_BILINEAR);
+    thumb_off = differing(thumb, scaled, 8);
+    g_object_unref(scaled);
+    g_object_unref(thumb);
+  }
+  check(thumb_off == 0, "the thumbnail of the odd-width sample matches the exact picture (" +
+                            std::to_string(thumb_off) + " pixels off by more than 8)");
+  g_object_unref(exact);
   if (loader) g_object_unref(loader);
 
   // Content types: with data, by name only, and the standard 16-bit file.

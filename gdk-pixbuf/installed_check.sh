@@ -2,7 +2,7 @@
 # After the morvellane-mime and morvellane-pixbuf-loader packages are
 # installed, with nothing set: checks gdk_pixbuf_new_from_file on the
 # odd-width sample, a standard 16-bit BMP with pixels at 66, the content
-# types, and that gdk-pixbuf-thumbnailer writes a thumbnail of a sample.
+# types, and the thumbnail gdk-pixbuf-thumbnailer writes of a sample.
 # Usage: gdk-pixbuf/installed_check.sh SAMPLES_DIR   (exits non-zero on failure)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -16,16 +16,8 @@ trap 'rm -rf "$TMP"' EXIT
 # shellcheck disable=SC2046  # pkg-config's flags are meant to split
 g++ -std=c++17 -O1 -Wall -Wextra -Werror -I"$ROOT" "$ROOT/gdk-pixbuf/installed_check.cpp" \
   -o "$TMP/installed_check" $(pkg-config --cflags --libs gdk-pixbuf-2.0 gio-2.0)
-status=0
-"$TMP/installed_check" "$SAMPLES" "$TMP" || status=1
-
-# A thumbnail as a file manager asks for it.
+# A thumbnail as a file manager asks for it; the checker compares it.
 thumb="$TMP/thumb.png"
-if gdk-pixbuf-thumbnailer -s 128 "file://$SAMPLES/blend_top_down_255x-128.bmp" "$thumb" &&
-   [ "$(head -c 4 "$thumb" | od -An -c | tr -d ' ')" = "211PNG" ]; then
-  echo "ok  : gdk-pixbuf-thumbnailer wrote a thumbnail of a sample"
-else
-  echo "FAIL: gdk-pixbuf-thumbnailer wrote no thumbnail"
-  status=1
-fi
-exit $status
+gdk-pixbuf-thumbnailer -s 128 "file://$SAMPLES/colour_chart_odd_173x97.bmp" "$thumb" ||
+  echo "FAIL: gdk-pixbuf-thumbnailer failed"
+"$TMP/installed_check" "$SAMPLES" "$TMP" "$thumb"
