@@ -112,18 +112,20 @@ void on_size(GdkPixbufLoader*, gint width, gint height, gpointer data) {
   Context* c = static_cast<Context*>(data);
   // The outer GdkPixbufLoader scales by itself when the caller asked for a
   // size, exactly as it does after the standard loader.
-  c->size_func(&width, &height, c->user_data);
+  if (c->size_func) c->size_func(&width, &height, c->user_data);
 }
 
 void on_prepared(GdkPixbufLoader* loader, gpointer data) {
   Context* c = static_cast<Context*>(data);
-  c->prepared_func(gdk_pixbuf_loader_get_pixbuf(loader), gdk_pixbuf_loader_get_animation(loader),
-                   c->user_data);
+  if (c->prepared_func)
+    c->prepared_func(gdk_pixbuf_loader_get_pixbuf(loader), gdk_pixbuf_loader_get_animation(loader),
+                     c->user_data);
 }
 
 void on_updated(GdkPixbufLoader* loader, gint x, gint y, gint width, gint height, gpointer data) {
   Context* c = static_cast<Context*>(data);
-  c->updated_func(gdk_pixbuf_loader_get_pixbuf(loader), x, y, width, height, c->user_data);
+  if (c->updated_func)
+    c->updated_func(gdk_pixbuf_loader_get_pixbuf(loader), x, y, width, height, c->user_data);
 }
 
 // Hands everything received so far to the standard BMP loader.
@@ -146,7 +148,7 @@ gboolean start_rows(Context* c, GError** error) {
   // plan_image bounds the block by 256 MiB, so both sizes fit in gint.
   gint width = c->plan.picture.width;
   gint height = static_cast<gint>(c->plan.picture.rows);
-  c->size_func(&width, &height, c->user_data);
+  if (c->size_func) c->size_func(&width, &height, c->user_data);
   if (width == 0 || height == 0) {  // the caller wanted the size only
     c->stage = STAGE_DONE;
     return TRUE;
@@ -165,7 +167,7 @@ gboolean start_rows(Context* c, GError** error) {
                                static_cast<int>(c->plan.layout.stride), unmap_pixels, mapping);
   c->path = mrvln::best_convert_path();
   c->stage = STAGE_ROWS;
-  c->prepared_func(c->pixbuf, nullptr, c->user_data);
+  if (c->prepared_func) c->prepared_func(c->pixbuf, nullptr, c->user_data);
   return TRUE;
 }
 
@@ -195,7 +197,7 @@ gboolean take_rows(Context* c, ByteView bytes) {
       if (!decode_row(c, ByteView{c->partial, c->row_bytes})) return FALSE;
     }
   }
-  if (c->rows_done != first) {
+  if (c->rows_done != first && c->updated_func) {
     const guint32 a = mrvln::output_row(c->plan.picture, mrvln::ROWS_TOP_FIRST, first);
     const guint32 b = mrvln::output_row(c->plan.picture, mrvln::ROWS_TOP_FIRST, c->rows_done - 1);
     c->updated_func(c->pixbuf, 0, static_cast<int>(MIN(a, b)), c->plan.picture.width,
@@ -205,6 +207,7 @@ gboolean take_rows(Context* c, ByteView bytes) {
   return TRUE;
 }
 
+// Callers may leave callbacks out; gdk-pixbuf's own pass no-ops.
 gpointer begin_load(GdkPixbufModuleSizeFunc size_func, GdkPixbufModulePreparedFunc prepared_func,
                     GdkPixbufModuleUpdatedFunc updated_func, gpointer user_data, GError**) {
   Context* c = g_new0(Context, 1);
