@@ -70,7 +70,9 @@ void unmap_pixels(guchar*, gpointer data) {
 // measurement, see README-section.md) it is 2 MiB aligned and asks for huge
 // pages.
 Mapping* map_block(size_t size) {
-  const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+  // Accounted like a malloc of the same size: no MAP_NORESERVE, whose pages
+  // may fault on write when memory is short.
+  const int flags = MAP_PRIVATE | MAP_ANONYMOUS;
 #if MRVLN_PIXBUF_HUGEPAGES
   const size_t huge = size_t{2} << 20;
   if (size >= huge) {
