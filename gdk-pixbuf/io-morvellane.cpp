@@ -11,7 +11,6 @@
 // loader use is at most 2x the pixel bytes it has actually delivered (RGB rows
 // aligned to 4 against 16-bit rows) plus one page, however large a header
 // claims the picture to be.
-#include <errno.h>
 #include <string.h>
 #include <sys/mman.h>
 
