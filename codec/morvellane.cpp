@@ -69,6 +69,7 @@ Result plan_picture(ByteView header, DecodePlan* out) {
   out->stride = static_cast<uint32_t>(stride);
   out->pixel_block_size = static_cast<uint32_t>(block);
   out->source_size = static_cast<uint32_t>(source);
+  out->source_row_size = static_cast<uint32_t>(2 * width);
   return RESULT_SUCCESS;
 }
 
@@ -146,7 +147,7 @@ Result decode_rows(const DecodePlan& plan, const OutputLayout& layout, ByteView 
                    ConvertPath path) {
   const uint64_t width = static_cast<uint32_t>(plan.width);
   const uint64_t row_bytes = width * pixel_bytes(layout.format);
-  const uint64_t stored_row_bytes = 2 * width;
+  const uint64_t stored_row_bytes = plan.source_row_size;
   if (count > plan.rows || first > plan.rows - count || rows.size != stored_row_bytes * count ||
       layout.stride < row_bytes)
     return RESULT_BROKEN_DATA;

@@ -76,6 +76,7 @@ struct DecodePlan {
   uint32_t stride;            // output row size, 3 * width rounded up to 4
   uint32_t pixel_block_size;  // rows * stride
   uint32_t source_size;       // 2 * width * rows, the stored pixel bytes
+  uint32_t source_row_size;   // 2 * width, the stored bytes of one row
 };
 
 // Sizes the picture from its header alone (the first 26 bytes at least).

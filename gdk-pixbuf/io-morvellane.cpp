@@ -154,7 +154,7 @@ gboolean start_rows(Context* c, GError** error) {
     c->stage = STAGE_DONE;
     return TRUE;
   }
-  c->row_bytes = c->plan.picture.source_size / c->plan.picture.rows;
+  c->row_bytes = c->plan.picture.source_row_size;
   c->partial = static_cast<guint8*>(g_try_malloc(c->row_bytes));
   Mapping* mapping = c->partial ? map_block(static_cast<size_t>(c->plan.output_size)) : nullptr;
   if (mapping == nullptr)

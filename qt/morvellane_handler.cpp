@@ -126,7 +126,7 @@ bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image
       return false;
   }
 
-  const uint32_t row_bytes = plan.picture.source_size / plan.picture.rows;
+  const uint32_t row_bytes = plan.picture.source_row_size;
   const uint32_t buffer_size = row_bytes > CHUNK_BYTES ? row_bytes : CHUNK_BYTES;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[buffer_size]);
   QImage result;
