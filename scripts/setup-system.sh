@@ -71,7 +71,11 @@ if $CHECK; then
   elif [ ${#missing[@]} -eq 0 ] && ! wine32_runs; then
     needs+=("a handler for 32-bit x86 programs")
   fi
-  [ ${#needs[@]} -eq 0 ] && exit 0
+  if [ ${#needs[@]} -eq 0 ]; then
+    if [ "$(handler_state)" = enabled ]; then how="under $(handler_interpreter)"; else how=natively; fi
+    say "nothing to install ($($QEMU --version | head -1); 32-bit programs run $how)"
+    exit 0
+  fi
   joined=$(printf '%s; ' "${needs[@]}")
   say "the system needs: ${joined%; }"
   exit 1
