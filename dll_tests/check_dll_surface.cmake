@@ -1,7 +1,8 @@
 # Checks what a host and Windows see of the shipped module, from its bytes:
 # PE32 i386, exactly the five plain export names, imports from KERNEL32 and
-# msvcrt only, no writable data section (no global mutable state), and no
-# time stamp. Usage: cmake -DDLL=path -P check_dll_surface.cmake
+# msvcrt only, no writable data section (no global mutable state), no time
+# stamp, and the DllCharacteristics flags DYNAMIC_BASE, NX_COMPAT and NO_SEH.
+# Usage: cmake -DDLL=path -P check_dll_surface.cmake
 find_program(OBJDUMP NAMES i686-w64-mingw32-objdump objdump REQUIRED)
 execute_process(COMMAND ${OBJDUMP} -p -h ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -47,6 +48,16 @@ endforeach()
 if(NOT dump MATCHES "Time/Date\t+Thu Jan  1 00:00:00 1970")
   list(APPEND failures "carries a link time stamp")
 endif()
+
+string(REGEX MATCH "DllCharacteristics\t+[0-9a-fA-F]+\n((\t+[A-Z_]+\n)*)" found "${dump}")
+string(REGEX MATCHALL "[A-Z_]+" flags "${CMAKE_MATCH_1}")
+list(JOIN flags " " flag_text)
+foreach(flag DYNAMIC_BASE NX_COMPAT NO_SEH)
+  list(FIND flags ${flag} at)
+  if(at EQUAL -1)
+    list(APPEND failures "DllCharacteristics lacks ${flag} (has '${flag_text}')")
+  endif()
+endforeach()
 
 if(failures)
   list(JOIN failures "\n  " text)

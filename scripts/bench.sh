@@ -5,27 +5,32 @@
 #      memcpy of the output, the straightforward loop and whole calls;
 #   2. the built ifMrvln.spi under Wine, through its exports, with bench_host:
 #      GetPicture in memory and file mode, IsSupported, GetPictureInfo, next
-#      to memcpy, the straightforward loop and each path, in one process.
+#      to memcpy, the straightforward loop and each path, in one process;
+#   3. the same DLL on qemu's Core Duo and Pentium III models (the sse2 and
+#      plain paths), Wine started explicitly under qemu-i386 -cpu MODEL.
 # Figures are medians of RUNS repetitions, taken in turns (the repetitions of
 # all measures interleaved) so that load from elsewhere hits them alike; the
 # ratios come from one run.
-# Usage: sudo bash scripts/bench.sh [RUNS]        (default 7)
+# Usage: bash scripts/bench.sh [RUNS]        (default 7; as root or with sudo rights, as main.sh)
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+run_as_invoking_user "$ROOT/scripts/bench.sh" "$@"
 RUNS="${1:-7}"
-"$ROOT/scripts/setup.sh" > /dev/null
+bash "$ROOT/scripts/setup.sh"
 . "$ROOT/scripts/env.sh"
 
 cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DMRVLN_BENCH=ON -DBUILD_TESTING=OFF > /dev/null
-cmake --build "$ROOT/build/bench" --target convert_bench write_bench_picture > /dev/null
+cmake --build "$ROOT/build/bench" --target convert_bench write_bench_picture
 
 echo "== machine"
 lscpu | sed -n 's/^\(Model name\|CPU(s)\|Hypervisor vendor\|Virtualization type\): *\(.*\)/  \1: \2/p'
 echo "  kernel: $(uname -r); SSE2: $(grep -qw sse2 /proc/cpuinfo && echo yes || echo no)," \
   "SSSE3: $(grep -qw ssse3 /proc/cpuinfo && echo yes || echo no)"
-if ! /usr/lib/wine/wine --version > /dev/null 2>&1 || [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+if wine32_emulated; then
   echo "  32-bit x86 code runs under $(qemu-i386 --version | head -1): every Wine figure is emulated"
+else
+  echo "  32-bit x86 code runs natively; the runs on qemu's processor models (last) are emulated"
 fi
 
 echo
@@ -41,13 +46,14 @@ echo
 echo "== ifMrvln.spi under Wine, through its exports (bench_host, median of $RUNS)"
 wine "$ROOT/build/win32/bin/bench_host.exe" 3840 2160 "$RUNS"
 
-# Under qemu, its processor models make the DLL take its other paths: the
-# whole calls through the sse2 path (Core Duo) and the plain path (Pentium III).
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  for model in coreduo pentium3; do
-    echo
-    echo "== ifMrvln.spi under Wine on qemu's $model model (median of $RUNS)"
-    QEMU_CPU=$model wine "$ROOT/build/win32/bin/bench_host.exe" 3840 2160 "$RUNS" |
-      grep -E "^bench_host|GetPicture|straightforward|conversion|ratios|vs straightforward loop with"
-  done
-fi
+# qemu's processor models make the DLL take its other paths: the whole calls
+# through the sse2 path (Core Duo) and the plain path (Pentium III). Wine's
+# 32-bit loader is started under qemu explicitly; WINELOADERNOEXEC keeps it
+# from starting itself again outside the emulator. Emulated figures.
+for model in coreduo pentium3; do
+  echo
+  echo "== ifMrvln.spi under Wine on qemu's $model model, emulated (median of $RUNS)"
+  WINELOADERNOEXEC=1 qemu-i386 -cpu "$model" /usr/lib/wine/wine \
+    "$ROOT/build/win32/bin/bench_host.exe" 3840 2160 "$RUNS" |
+    grep -E "^bench_host|GetPicture|straightforward|conversion|ratios|vs straightforward loop with"
+done

@@ -2,10 +2,14 @@
 # The main job: builds everything, writes the sample pictures, decodes them
 # through ifMrvln.spi under Wine, as a viewer would, into standard 24-bit BMP
 # files, and writes one back as a Morvellane bitmap with the tool's encoder.
+# Set-up included: run it as root, or as a user with sudo rights (only the
+# package installation runs as root); builds and Wine run as that user.
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$ROOT/scripts/setup.sh" > /dev/null
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+run_as_invoking_user "$ROOT/scripts/main.sh" "$@"
+bash "$ROOT/scripts/setup.sh"
 . "$ROOT/scripts/env.sh"
+echo
 
 SAMPLES="$ROOT/out/samples"
 DECODED="$ROOT/out/decoded"

@@ -1,82 +1,49 @@
 #!/usr/bin/env bash
-# Prepares a Debian machine to build and test ifMrvln.spi, then configures
-# and builds both trees:
+# Prepares this machine to build and test ifMrvln.spi, then configures and
+# builds both trees:
 #   build/win32   the plug-in, its Windows test host and tools (mingw-w64, run under Wine)
 #   build/native  the pure codec core, its unit tests (ASan+UBSan) and tools
-# Safe to run again: it installs only what is missing.
+# The system part (packages, qemu, the handler for 32-bit programs) is
+# scripts/setup-system.sh, run as root: directly when this runs as root,
+# through sudo otherwise, and only when something is missing. Everything
+# else runs as the user who started it. Safe to run again.
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+run_as_invoking_user "$ROOT/scripts/setup.sh" "$@"
 
-say() { printf '[setup] %s\n' "$*"; }
+prepare_system
 
+# Files left by an earlier run as root cannot be rewritten by a user.
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: this installs Debian packages and registers a binary format, so it must run as root (try: sudo $0)" >&2
-  exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-
-PACKAGES=(cmake ninja-build g++-mingw-w64-i686 clang libclang-rt-14-dev googletest
-          libbenchmark-dev wine wine32:i386 wine64 binutils zip)
-
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing: ${missing[*]}"
-  dpkg --add-architecture i386
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null
-fi
-
-# Wine runs the 32-bit plug-in with its 32-bit loader. Some kernels (such as
-# paravirtualised hosts without IA-32 emulation) refuse 32-bit programs; there
-# the loader runs under qemu's user-mode emulator, registered as the handler
-# for i386 programs. qemu 8 or newer is needed: older ones take about a
-# minute to start each Wine process.
-wine32_runs() { /usr/lib/wine/wine --version > /dev/null 2>&1; }
-qemu_major() { qemu-i386 --version 2>/dev/null | sed -n 's/.*version \([0-9]*\).*/\1/p' | head -1; }
-if ! wine32_runs; then
-  if [ "$(qemu_major || true)" = "" ] || [ "$(qemu_major)" -lt 8 ]; then
-    . /etc/os-release
-    candidate=$(apt-cache policy qemu-user 2>/dev/null | sed -n 's/ *Candidate: *[0-9]*:*\([0-9]*\).*/\1/p')
-    if [ "${candidate:-0}" -lt 8 ] && [ -n "${VERSION_CODENAME:-}" ]; then
-      say "adding ${VERSION_CODENAME}-backports for a current qemu-user"
-      echo "deb http://deb.debian.org/debian ${VERSION_CODENAME}-backports main" \
-        > /etc/apt/sources.list.d/backports-qemu.list
-      apt-get update -qq
-      apt-get install -y -qq --no-install-recommends -t "${VERSION_CODENAME}-backports" qemu-user > /dev/null
-    else
-      apt-get install -y -qq --no-install-recommends qemu-user > /dev/null
-    fi
-  fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  fi
-  if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    echo 1 > /proc/sys/fs/binfmt_misc/qemu-i386
-  else
-    say "registering qemu-i386 for 32-bit x86 programs"
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' \
-      > /proc/sys/fs/binfmt_misc/register
-  fi
-  wine32_runs || { echo "setup: the 32-bit Wine loader still cannot run" >&2; exit 1; }
+  for dir in "$ROOT/build" "$ROOT/out"; do
+    foreign=$(find "$dir" ! -user "$(id -u)" -print -quit 2> /dev/null || true)
+    [ -z "$foreign" ] ||
+      die "$foreign belongs to $(stat -c %U "$foreign"), not to $(id -un) (left by a run as root?). Hand it back with: sudo chown -R $(id -un): $dir  (or remove $dir), then run this again."
+  done
 fi
 
 # A Wine prefix of our own keeps the runs independent of the user's ~/.wine.
-export WINEPREFIX="${WINEPREFIX:-$ROOT/build/wineprefix}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$ROOT/scripts/env.sh"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  say "creating the Wine prefix $WINEPREFIX"
+  say "creating the Wine prefix $WINEPREFIX (wineboot; about a minute the first time)"
   mkdir -p "$WINEPREFIX"
-  wineboot --init > /dev/null 2>&1 || true
+  wineboot --init || say "wineboot reported a failure; checking the prefix"
   wineserver --wait || true
 fi
+# The prefix must work for 32-bit programs: its 32-bit command interpreter answers.
+cmd32='C:\windows\syswow64\cmd.exe'
+[ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || cmd32='C:\windows\system32\cmd.exe'
+answer=$(wine "$cmd32" /c ver 2>&1 || true)
+if [ ! -f "$WINEPREFIX/system.reg" ] || [[ $answer != *Windows* ]]; then
+  die "the Wine prefix $WINEPREFIX does not work (no system.reg, or a 32-bit program does not run in it). See Wine's own messages with: WINEPREFIX=$WINEPREFIX WINEDEBUG= wine '$cmd32' /c ver ; a prefix that belongs to another user or was left half-made can be removed (rm -rf $WINEPREFIX) and this run again."
+fi
+say "Wine prefix ready: $WINEPREFIX"
 
-say "configuring and building"
+say "configuring and building build/win32 (the plug-in, its tools and tests)"
 cmake -S "$ROOT" -B "$ROOT/build/win32" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake" > /dev/null
 cmake --build "$ROOT/build/win32"
+say "configuring and building build/native (the core, its tests and tools)"
 cmake -S "$ROOT" -B "$ROOT/build/native" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMRVLN_SANITIZE=ON > /dev/null
 cmake --build "$ROOT/build/native"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the native core tests under ASan and
-# UBSan, and the tests of the built DLL under Wine.
+# UBSan, and the tests of the built DLL under Wine. Run it as root, or as a
+# user with sudo rights (only the package installation runs as root).
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$ROOT/scripts/setup.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+run_as_invoking_user "$ROOT/scripts/test.sh" "$@"
+bash "$ROOT/scripts/setup.sh"
 . "$ROOT/scripts/env.sh"
 
 echo "== native core tests (ASan + UBSan)"
