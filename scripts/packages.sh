@@ -5,7 +5,7 @@
 # Morvellane bitmaps with nothing set, and removes the packages again.
 # Usage: bash scripts/packages.sh [--keep]    (--keep leaves them installed)
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 KEEP="${1:-}"
 PKG="$ROOT/build/pkg"
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -21,6 +21,10 @@ PACKAGES=(
   clang libclang-rt-14-dev
   googletest libbenchmark-dev
   wine wine32:i386 wine64
+  g++-aarch64-linux-gnu
+  qtbase5-dev qtbase5-dev-tools qt6-base-dev qt6-base-dev-tools
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info pkg-config
+  dpkg-dev file
 )
 # qemu-user is handled apart (step 2), since its version matters.
 
