@@ -29,28 +29,6 @@ enum class Entry {
   kSupportedMemory,
 };
 
-const char* entry_name(Entry e) {
-  switch (e) {
-    case Entry::kPictureFile:
-      return "GetPicture(file)";
-    case Entry::kPictureMemory:
-      return "GetPicture(memory)";
-    case Entry::kInfoFile:
-      return "GetPictureInfo(file)";
-    case Entry::kInfoMemory:
-      return "GetPictureInfo(memory)";
-    case Entry::kSupportedHandle:
-      return "IsSupported(handle)";
-    case Entry::kSupportedMemory:
-      return "IsSupported(memory)";
-  }
-  return "?";
-}
-
-bool uses_file(Entry e) {
-  return e == Entry::kPictureFile || e == Entry::kInfoFile || e == Entry::kSupportedHandle;
-}
-
 // The answer a call must give when `call` fails with `fault`.
 int32_t expected_refusal(Entry e, Call call, Fault fault) {
   switch (e) {
@@ -174,33 +152,34 @@ void expect_success(Entry e, const Subject& s, const Outcome& o, FaultyKernel& k
   EXPECT_EQ(kernel.open_files(), 0u);
 }
 
-// The kinds of fallible call each way of asking makes, each of which must
-// be failed at least once: proof that the stand-ins sit between the DLL and
-// the kernel and that every kind of call site was reached.
-std::vector<Call> fallible_kinds(Entry e) {
-  switch (e) {
-    case Entry::kPictureFile:
-      return {Call::kCreateFileA, Call::kGetFileSize, Call::kReadFile, Call::kLocalAlloc,
-              Call::kLocalLock};
-    case Entry::kPictureMemory:
-      return {Call::kLocalAlloc, Call::kLocalLock};
-    case Entry::kInfoFile:
-      return {Call::kCreateFileA, Call::kReadFile};
-    case Entry::kSupportedHandle:
-      return {Call::kReadFile};
-    default:
-      return {};  // memory-mode information and test read the caller's bytes only
-  }
-}
-
 struct Case {
   const char* picture;
   int32_t width, height;
 };
 // Odd and even widths (row fill of 1 and 0 bytes), bottom-up and top-down.
 const Case kCases[] = {{"5x-3", 5, -3}, {"4x2", 4, 2}, {"1x1", 1, 1}};
-const Entry kEntries[] = {Entry::kPictureFile, Entry::kPictureMemory,   Entry::kInfoFile,
-                          Entry::kInfoMemory,  Entry::kSupportedHandle, Entry::kSupportedMemory};
+// Each way of asking, whether it opens the file, and the kinds of fallible
+// call it makes, each of which must be failed at least once: proof that the
+// stand-ins sit between the DLL and the kernel and that every kind of call
+// site was reached. Memory-mode information and tests read the caller's
+// bytes only.
+const struct EntryCase {
+  Entry entry;
+  const char* name;
+  bool uses_file;
+  std::vector<Call> kinds;
+} kEntries[] = {
+    {Entry::kPictureFile,
+     "GetPicture(file)",
+     true,
+     {Call::kCreateFileA, Call::kGetFileSize, Call::kReadFile, Call::kLocalAlloc,
+      Call::kLocalLock}},
+    {Entry::kPictureMemory, "GetPicture(memory)", false, {Call::kLocalAlloc, Call::kLocalLock}},
+    {Entry::kInfoFile, "GetPictureInfo(file)", true, {Call::kCreateFileA, Call::kReadFile}},
+    {Entry::kInfoMemory, "GetPictureInfo(memory)", false, {}},
+    {Entry::kSupportedHandle, "IsSupported(handle)", true, {Call::kReadFile}},
+    {Entry::kSupportedMemory, "IsSupported(memory)", false, {}},
+};
 
 TEST(FaultInjection, ImportTableIsReplaced) {
   FaultyKernel kernel(plugin().module);
@@ -223,8 +202,9 @@ TEST(FaultInjection, EveryFallibleCallFailsInTurn) {
     ASSERT_TRUE(subject.memory.guard_active());
     FaultyKernel kernel(plugin().module);
     ASSERT_TRUE(kernel.installed());
-    for (Entry e : kEntries) {
-      SCOPED_TRACE(std::string(c.picture) + " " + entry_name(e));
+    for (const EntryCase& ec : kEntries) {
+      const Entry e = ec.entry;
+      SCOPED_TRACE(std::string(c.picture) + " " + ec.name);
       kernel.start_recording();
       const Outcome clean = subject.run(e);
       const std::vector<Call> calls = kernel.fallible_calls();
@@ -244,16 +224,16 @@ TEST(FaultInjection, EveryFallibleCallFailsInTurn) {
           EXPECT_EQ(o.bits, nullptr);
           EXPECT_TRUE(kernel.live_blocks().empty()) << kernel.live_blocks().size() << " left";
           EXPECT_EQ(kernel.open_files(), 0u);
-          EXPECT_TRUE(!uses_file(e) || subject.file.openable_exclusively());
+          EXPECT_TRUE(!ec.uses_file || subject.file.openable_exclusively());
         }
       }
     }
   }
   EXPECT_LE(wintest::busy_heap_blocks(), heap_before + wintest::kHeapNoise);
-  for (Entry e : kEntries)
-    for (Call kind : fallible_kinds(e))
-      EXPECT_GT(failed[static_cast<int>(e)][static_cast<int>(kind)], 0u)
-          << entry_name(e) << " never made " << faults::call_name(kind) << " fail";
+  for (const EntryCase& ec : kEntries)
+    for (Call kind : ec.kinds)
+      EXPECT_GT(failed[static_cast<int>(ec.entry)][static_cast<int>(kind)], 0u)
+          << ec.name << " never made " << faults::call_name(kind) << " fail";
 }
 
 // A picture without rows has an empty pixel block, which locks to null on

@@ -131,11 +131,13 @@ void expect_flat(const Gauge& before, const Gauge& after) {
   EXPECT_LE(after.private_bytes, before.private_bytes + kPrivateNoise) << "private bytes";
 }
 
-Picture take_picture(const char* source, int32_t length, uint32_t flags) {
+Picture take_picture(const char* source, int32_t length, uint32_t flags,
+                     spi::GetPictureFn get_picture) {
+  if (get_picture == nullptr) get_picture = plugin().GetPicture;
   Picture p;
   p.info = reinterpret_cast<HLOCAL>(1);  // must be overwritten
   p.bits = reinterpret_cast<HLOCAL>(1);
-  p.result = plugin().GetPicture(source, length, flags, &p.info, &p.bits, nullptr, nullptr);
+  p.result = get_picture(source, length, flags, &p.info, &p.bits, nullptr, nullptr);
   if (p.info != nullptr) {
     const uint8_t* h = static_cast<const uint8_t*>(LocalLock(p.info));
     if (h != nullptr) p.header.assign(h, h + LocalSize(p.info));

@@ -92,7 +92,8 @@ constexpr SIZE_T kPrivateNoise = 256 * 1024;
 // Adds a test failure naming each gauge that grew beyond its room.
 void expect_flat(const Gauge& before, const Gauge& after);
 
-// Decodes through GetPicture and copies the blocks out, freeing them.
+// Decodes through `get_picture` (by default that of plugin()) and copies the
+// blocks out, freeing them.
 struct Picture {
   int32_t result = -99;
   HLOCAL info = nullptr;
@@ -100,7 +101,8 @@ struct Picture {
   std::vector<uint8_t> header;
   std::vector<uint8_t> pixels;
 };
-Picture take_picture(const char* source, int32_t length, uint32_t flags);
+Picture take_picture(const char* source, int32_t length, uint32_t flags,
+                     spi::GetPictureFn get_picture = nullptr);
 
 }  // namespace wintest
 

@@ -3,7 +3,7 @@
 # scratch copy of this tree, builds both trees, runs their tests and prints
 # which tests caught each fault. Slow (minutes per fault), so not part of the
 # test run. Needs the packages and Wine prefix of scripts/setup.sh.
-#   bash fault_tests/plant_faults.sh [FAULT...]     (default: every fault)
+#   bash scripts/plant_faults.sh [FAULT...]     (default: every fault)
 # Each fault is one exact text replacement; a fault whose text is no longer
 # in the tree is reported as STALE, so it can be refreshed after a refactor.
 # Left out of the runs: fuzz_short_* (timed random runs, not repeatable) and
