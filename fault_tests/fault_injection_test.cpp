@@ -1,6 +1,8 @@
 // Makes every platform call of ifMrvln.spi that can fail fail in turn, through
 // the DLL's own import table, and checks that each failure is reported with
 // its code and leaves nothing behind: no block, no open file, empty slots.
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -230,6 +232,13 @@ TEST(FaultInjection, EveryFallibleCallFailsInTurn) {
     }
   }
   EXPECT_LE(wintest::busy_heap_blocks(), heap_before + wintest::kHeapNoise);
+  printf("faults injected per call:");
+  for (int k = 0; k < static_cast<int>(Call::kCount); ++k) {
+    size_t n = 0;
+    for (const auto& per_entry : failed) n += per_entry[k];
+    if (n != 0) printf(" %s %zu", faults::call_name(static_cast<Call>(k)), n);
+  }
+  printf("\n");
   for (const EntryCase& ec : kEntries)
     for (Call kind : ec.kinds)
       EXPECT_GT(failed[static_cast<int>(ec.entry)][static_cast<int>(kind)], 0u)
