@@ -124,14 +124,14 @@ build() {
     cmake --build "$WORK/build/native" >> "$WORK/build.log" 2>&1
 }
 
-# Runs both test trees; prints the names of the failed tests, one a line.
+# Runs both test trees; prints the failed tests as TREE/NAME, one a line.
 failed_tests() {
   local tree
   for tree in native win32; do
     ctest --test-dir "$WORK/build/$tree" --timeout 300 -E '^(fuzz_short_|reproducible_dll)' \
       > "$WORK/ctest-$tree.log" 2>&1 || true
     sed -n '/The following tests FAILED/,$p' "$WORK/ctest-$tree.log" |
-      sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p'
+      sed -n "s/^[[:space:]]*[0-9]* - \\([^ ]*\\) .*/$tree\\/\\1/p"
   done
 }
 
