@@ -16,39 +16,9 @@
 #include "bench/straightforward.h"
 #include "codec/convert.h"
 #include "codec/morvellane.h"
-#include "plugin/spi_exports.h"
+#include "spi_client/spi_client.h"
 
 namespace {
-
-typedef int32_t(__stdcall* IsSupportedFn)(const char*, uint32_t);
-typedef int32_t(__stdcall* GetPictureInfoFn)(const char*, int32_t, uint32_t, PictureInfoRecord*);
-typedef int32_t(__stdcall* GetPictureFn)(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, void*,
-                                         void*);
-
-struct Plugin {
-  IsSupportedFn IsSupported;
-  GetPictureInfoFn GetPictureInfo;
-  GetPictureFn GetPicture;
-};
-
-template <typename Fn>
-Fn find_export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-bool load_plugin(Plugin* p) {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string dll(path, n);
-  dll.resize(dll.find_last_of("\\/") + 1);
-  dll += "ifMrvln.spi";
-  HMODULE module = LoadLibraryA(dll.c_str());
-  if (module == nullptr) return false;
-  p->IsSupported = find_export<IsSupportedFn>(module, "IsSupported");
-  p->GetPictureInfo = find_export<GetPictureInfoFn>(module, "GetPictureInfo");
-  p->GetPicture = find_export<GetPictureFn>(module, "GetPicture");
-  return p->IsSupported && p->GetPictureInfo && p->GetPicture;
-}
 
 double now_seconds() {
   LARGE_INTEGER t, f;
@@ -75,8 +45,10 @@ int main(int argc, char** argv) {
   const int32_t width = argc > 2 ? atoi(argv[1]) : 3840;
   const int32_t height = argc > 2 ? atoi(argv[2]) : 2160;
   const int runs = argc > 3 ? atoi(argv[3]) : 7;
-  Plugin plugin;
-  if (!load_plugin(&plugin)) fail("cannot load ifMrvln.spi with its exports");
+  spi::Plugin plugin;
+  unsigned long error = 0;
+  if (spi::load_plugin(spi::plugin_path(), &plugin, &error) != spi::LoadResult::kLoaded)
+    fail("cannot load ifMrvln.spi with its exports");
 
   const std::vector<uint8_t> file = bench::bench_picture(width, height);
   const mrvln::ByteView image{file.data(), static_cast<uint32_t>(file.size())};
@@ -180,7 +152,7 @@ int main(int argc, char** argv) {
     const double s = timed([&] {
       result = plugin.GetPicture(source, length, flags, &info_block, &bits, nullptr, nullptr);
     });
-    if (result != 0) fail("GetPicture failed");
+    if (result != mrvln::RESULT_SUCCESS) fail("GetPicture failed");
     LocalFree(info_block);
     LocalFree(bits);
     return s;
@@ -202,12 +174,13 @@ int main(int argc, char** argv) {
   });
   add("GetPictureInfo, file", 500, [&] {
     return timed([&] {
-      if (plugin.GetPictureInfo(path, 0, SOURCE_FILE, &info) != 0) fail("GetPictureInfo failed");
+      if (plugin.GetPictureInfo(path, 0, SOURCE_FILE, &info) != mrvln::RESULT_SUCCESS)
+        fail("GetPictureInfo failed");
     });
   });
   add("GetPictureInfo, memory", 100000, [&] {
     return timed([&] {
-      if (plugin.GetPictureInfo(memory_source, 0, SOURCE_MEMORY, &info) != 0)
+      if (plugin.GetPictureInfo(memory_source, 0, SOURCE_MEMORY, &info) != mrvln::RESULT_SUCCESS)
         fail("GetPictureInfo failed");
     });
   });

@@ -1,6 +1,4 @@
 // Sizing, output header and pixel conversion on plain buffers.
-#include <string.h>
-
 #include <vector>
 
 #include "codec/morvellane.h"
@@ -103,26 +101,7 @@ TEST(OutputHeader, FieldsAndSignKept) {
   for (int32_t height : {480, -480, 0}) {
     const Decoded d = decode(MorvellaneBuilder(640, height).build());
     ASSERT_EQ(d.result, mrvln::RESULT_SUCCESS);
-    std::vector<uint8_t> expected(40, 0);
-    const uint32_t h = static_cast<uint32_t>(height);
-    const uint8_t fields[16] = {40,
-                                0,
-                                0,
-                                0,
-                                0x80,
-                                2,
-                                0,
-                                0,
-                                static_cast<uint8_t>(h),
-                                static_cast<uint8_t>(h >> 8),
-                                static_cast<uint8_t>(h >> 16),
-                                static_cast<uint8_t>(h >> 24),
-                                1,
-                                0,
-                                24,
-                                0};
-    memcpy(expected.data(), fields, sizeof fields);
-    EXPECT_EQ(d.header, expected) << height;
+    EXPECT_EQ(d.header, fixtures::expected_output_header(640, height)) << height;
   }
 }
 

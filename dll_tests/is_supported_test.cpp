@@ -4,11 +4,13 @@
 
 #include "fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
-#include "plugin_under_test.h"
+#include "win_test_support/win_test_support.h"
 
-using dlltest::plugin;
 using fixtures::Defect;
 using fixtures::MorvellaneBuilder;
+using wintest::handle_value;
+using wintest::open_for_reading;
+using wintest::plugin;
 
 namespace {
 
@@ -17,52 +19,35 @@ std::vector<uint8_t> first(std::vector<uint8_t> bytes, size_t n) {
   return bytes;
 }
 
-uint32_t handle_value(HANDLE h) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
-}
-
-HANDLE open_for_reading(const char* path) {
-  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-TEST(IsSupported, FromMemoryReadsOnly38Bytes) {
+// Only the first 38 bytes exist, byte 38 is on a no-access page, and the
+// file name is an address that faults if touched.
+TEST(IsSupported, FromMemoryReadsOnly38BytesAndNoName) {
+  MorvellaneBuilder wrapped(1, 1);  // W * 3 * H wraps to 0 in 32 bits
+  wrapped.header().biWidth = 0x10000;
+  wrapped.header().biHeight = 0x10000;
+  wrapped.header().biSizeImage = 0;
   const struct {
-    Defect defect;
+    std::vector<uint8_t> file;
     int32_t expected;
   } cases[] = {
-      {Defect::kNone, 1},
-      {Defect::kWrongType, 0},
-      {Defect::kWrongPixelOffset, 0},
-      {Defect::kWrongInfoSize, 0},
-      {Defect::kWrongPlanes, 0},
-      {Defect::kWrongBitCount, 0},
-      {Defect::kWrongCompression, 0},
-      {Defect::kStoredSizeImage, 0},
-      {Defect::kZeroSizeImage, 0},
+      {MorvellaneBuilder(2, 2).build(), 1},
+      {wrapped.build(), 1},
+      {MorvellaneBuilder(2, 2).defect(Defect::kWrongType).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kWrongPixelOffset).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kWrongInfoSize).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kWrongPlanes).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kWrongBitCount).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kWrongCompression).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kStoredSizeImage).build(), 0},
+      {MorvellaneBuilder(2, 2).defect(Defect::kZeroSizeImage).build(), 0},
   };
-  for (const auto& c : cases) {
-    // Only the first 38 bytes exist; byte 38 is on a no-access page.
-    dlltest::GuardedBytes header(first(MorvellaneBuilder(2, 2).defect(c.defect).build(), 38));
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    wintest::GuardedBytes header(first(cases[i].file, 38));
     ASSERT_TRUE(header.guard_active());
-    EXPECT_EQ(plugin().IsSupported(nullptr, header.address()), c.expected)
-        << static_cast<int>(c.defect);
+    EXPECT_EQ(plugin().IsSupported(reinterpret_cast<const char*>(8), header.address()),
+              cases[i].expected)
+        << "case " << i;
   }
-}
-
-TEST(IsSupported, WrappedProductAccepted) {
-  MorvellaneBuilder b(1, 1);
-  b.header().biWidth = 0x10000;
-  b.header().biHeight = 0x10000;
-  b.header().biSizeImage = 0;
-  dlltest::GuardedBytes header(first(b.build(), 38));
-  EXPECT_EQ(plugin().IsSupported(nullptr, header.address()), 1);
-}
-
-TEST(IsSupported, FileNameIsNeverRead) {
-  dlltest::GuardedBytes header(first(MorvellaneBuilder(3, 3).build(), 38));
-  // An address that faults if touched.
-  EXPECT_EQ(plugin().IsSupported(reinterpret_cast<const char*>(8), header.address()), 1);
 }
 
 TEST(IsSupported, ValueAtOrAbove0x10000IsAnAddress) {
@@ -86,7 +71,7 @@ TEST(IsSupported, HandleReadFromCurrentPositionAndLeftThere) {
   std::vector<uint8_t> bytes(100, 0x42);
   const std::vector<uint8_t> picture = MorvellaneBuilder(5, 2).build();
   bytes.insert(bytes.end(), picture.begin(), picture.end());
-  dlltest::TempFile file(bytes);
+  wintest::TempFile file(bytes);
   HANDLE h = open_for_reading(file.path());
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   ASSERT_LT(handle_value(h), 0x10000u);
@@ -115,7 +100,7 @@ TEST(IsSupported, ShortFilesDecideByWhatWasRead) {
       {valid, ".txt", 1},
   };
   for (const auto& c : cases) {
-    dlltest::TempFile file(c.bytes, c.suffix);
+    wintest::TempFile file(c.bytes, c.suffix);
     HANDLE h = open_for_reading(file.path());
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(plugin().IsSupported(file.path(), handle_value(h)), c.expected)
@@ -125,7 +110,7 @@ TEST(IsSupported, ShortFilesDecideByWhatWasRead) {
 }
 
 TEST(IsSupported, FailedReadRefuses) {
-  dlltest::TempFile file(MorvellaneBuilder(2, 2).build());
+  wintest::TempFile file(MorvellaneBuilder(2, 2).build());
   HANDLE h = CreateFileA(file.path(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -5,10 +5,10 @@
 
 #include "fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
-#include "plugin_under_test.h"
+#include "win_test_support/win_test_support.h"
 
-using dlltest::plugin;
 using fixtures::MorvellaneBuilder;
+using wintest::plugin;
 
 namespace {
 
@@ -55,7 +55,7 @@ TEST(GetPictureInfo, FromMemoryReadsOnly26Bytes) {
   for (const auto& c : cases) {
     std::vector<uint8_t> bytes = header_of(c.width, c.height, c.bit_count);
     bytes.resize(26);
-    dlltest::GuardedBytes guarded(bytes);
+    wintest::GuardedBytes guarded(bytes);
     PictureInfoRecord r = untouched();
     ASSERT_EQ(plugin().GetPictureInfo(guarded.source(), c.data_length, c.flags, &r), 0);
     expect_record(r, c.width, c.height);
@@ -63,14 +63,14 @@ TEST(GetPictureInfo, FromMemoryReadsOnly26Bytes) {
 }
 
 TEST(GetPictureInfo, FromFile) {
-  dlltest::TempFile file(fixtures::colour_chart(640, 480).build());
+  wintest::TempFile file(fixtures::colour_chart(640, 480).build());
   for (uint32_t flags : {0x0u, 0x10u, 0xFFFFFFF8u}) {
     PictureInfoRecord r = untouched();
     ASSERT_EQ(plugin().GetPictureInfo(file.path(), 12345, flags, &r), 0) << flags;
     expect_record(r, 640, 480);
     EXPECT_TRUE(file.openable_exclusively());
   }
-  dlltest::TempFile text(header_of(33, -44), ".txt");
+  wintest::TempFile text(header_of(33, -44), ".txt");
   PictureInfoRecord r = untouched();
   ASSERT_EQ(plugin().GetPictureInfo(text.path(), 0, 0, &r), 0);
   expect_record(r, 33, -44);
@@ -79,10 +79,10 @@ TEST(GetPictureInfo, FromFile) {
 TEST(GetPictureInfo, RefusalsLeaveRecordUntouched) {
   std::vector<uint8_t> short_file = header_of(4, 4);
   short_file.resize(25);
-  dlltest::TempFile short_one(short_file);
+  wintest::TempFile short_one(short_file);
   std::vector<uint8_t> just_enough = header_of(4, 4);
   just_enough.resize(26);
-  dlltest::TempFile enough(just_enough);
+  wintest::TempFile enough(just_enough);
 
   const struct {
     const char* source;

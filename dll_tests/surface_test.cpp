@@ -1,13 +1,14 @@
-// The module as a host sees it: loading, the information strings, the
-// preview stub and the calling convention of every export.
+// The module as a host sees it: the information strings, the preview stub
+// and the calling convention of every export. Loading and unloading under
+// load are in stress_tests.
 #include <string.h>
 
 #include <string>
 
 #include "gtest/gtest.h"
-#include "plugin_under_test.h"
+#include "win_test_support/win_test_support.h"
 
-using dlltest::plugin;
+using wintest::plugin;
 
 namespace {
 
@@ -73,7 +74,7 @@ extern "C" int32_t __cdecl leaves_arguments(uint32_t a, uint32_t b) {
 TEST(CallingConvention, EveryExportRemovesItsOwnArguments) {
   int32_t result = 0;
   const uint32_t two[2] = {20, 22};
-  ASSERT_EQ(dlltest::bytes_removed_by_callee(reinterpret_cast<const void*>(&leaves_arguments), two,
+  ASSERT_EQ(wintest::bytes_removed_by_callee(reinterpret_cast<const void*>(&leaves_arguments), two,
                                              2, &result),
             0u);
   ASSERT_EQ(result, 42);
@@ -110,42 +111,10 @@ TEST(CallingConvention, EveryExportRemovesItsOwnArguments) {
   };
   for (const Case& c : cases) {
     result = -99;
-    const uint32_t removed = dlltest::bytes_removed_by_callee(
+    const uint32_t removed = wintest::bytes_removed_by_callee(
         c.fn, c.args.data(), static_cast<uint32_t>(c.args.size()), &result);
     EXPECT_EQ(removed, 4 * c.args.size()) << c.name;
     EXPECT_EQ(result, c.expected) << c.name;
-  }
-}
-
-DWORD WINAPI call_exports(LPVOID) {
-  char buffer[32];
-  return plugin().GetPluginInfo(3, buffer, sizeof buffer) == 19 ? 0 : 1;
-}
-
-TEST(ModuleLifetime, LoadUnloadLoops) {
-  for (int i = 0; i < 200; ++i) {
-    dlltest::Plugin p;
-    ASSERT_TRUE(dlltest::load_plugin(&p)) << "load " << i;
-    char buffer[8];
-    ASSERT_EQ(p.GetPluginInfo(0, buffer, sizeof buffer), 4);
-    dlltest::unload_plugin(&p);
-  }
-}
-
-TEST(ModuleLifetime, ThreadsStartAndEndWhileLoaded) {
-  for (int round = 0; round < 5; ++round) {
-    dlltest::Plugin p;
-    ASSERT_TRUE(dlltest::load_plugin(&p));
-    HANDLE threads[16];
-    for (HANDLE& t : threads) t = CreateThread(nullptr, 0, call_exports, nullptr, 0, nullptr);
-    WaitForMultipleObjects(16, threads, TRUE, INFINITE);
-    for (HANDLE t : threads) {
-      DWORD code = 99;
-      GetExitCodeThread(t, &code);
-      EXPECT_EQ(code, 0u);
-      CloseHandle(t);
-    }
-    dlltest::unload_plugin(&p);
   }
 }
 

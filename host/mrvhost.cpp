@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bitmap_files.h"
+#include "codec/result.h"
 #include "plugin_client.h"
 
 // Lets the C runtime expand wildcards such as *.bmp, which cmd.exe leaves to
@@ -126,7 +127,7 @@ bool same_file(const std::string& a, const std::string& b) {
   return _stricmp(sa.c_str(), sb.c_str()) == 0;
 }
 
-int cmd_about(const Plugin& p) {
+int cmd_about(const spi::Plugin& p) {
   printf("plug-in: %s\n", p.path.c_str());
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeA(p.path.c_str(), &ignored);
@@ -149,7 +150,7 @@ int cmd_about(const Plugin& p) {
   return kDone;
 }
 
-int cmd_info(const Plugin& p, int count, char** files) {
+int cmd_info(const spi::Plugin& p, int count, char** files) {
   int status = kDone;
   for (int i = 0; i < count; ++i) {
     const std::string file = files[i];
@@ -172,9 +173,9 @@ int cmd_info(const Plugin& p, int count, char** files) {
     }
     PictureInfoRecord r;
     const int32_t result = p.GetPictureInfo(file.c_str(), 0, SOURCE_FILE, &r);
-    if (result != 0) {
+    if (result != mrvln::RESULT_SUCCESS) {
       printf("%s: Morvellane bitmap, information refused: %s (code %d)\n", file.c_str(),
-             result_meaning(result), result);
+             spi::result_meaning(result), result);
       status = std::max(status, kRefused);
       continue;
     }
@@ -187,14 +188,14 @@ int cmd_info(const Plugin& p, int count, char** files) {
 }
 
 // Converts one accepted file; reports problems and returns an exit code.
-int convert_one(const Plugin& p, const std::string& in, const std::string& out, bool verbose) {
+int convert_one(const spi::Plugin& p, const std::string& in, const std::string& out, bool verbose) {
   Decoded picture;
   const int32_t result = picture.load(p, in);
-  if (result != 0) {
+  if (result != mrvln::RESULT_SUCCESS) {
     char code[32];
     snprintf(code, sizeof code, " (code %d)", result);
-    report(in, std::string("picture refused: ") + result_meaning(result) + code);
-    return result == 6 ? kFileError : kRefused;
+    report(in, std::string("picture refused: ") + spi::result_meaning(result) + code);
+    return result == mrvln::RESULT_FILE_ERROR ? kFileError : kRefused;
   }
   // Programs refuse BMP files without pixels, so none is written.
   if (picture.width() == 0 || picture.height() == 0) {
@@ -215,7 +216,7 @@ int convert_one(const Plugin& p, const std::string& in, const std::string& out, 
   return kDone;
 }
 
-int cmd_convert_file(const Plugin& p, const std::string& in, std::string out) {
+int cmd_convert_file(const spi::Plugin& p, const std::string& in, std::string out) {
   if (is_directory(out)) out = join(out, bmp_name(base_name(in)));
   if (same_file(in, out)) return usage_error("%s: source and target are the same file", in.c_str());
   unsigned long error = 0;
@@ -231,7 +232,7 @@ int cmd_convert_file(const Plugin& p, const std::string& in, std::string out) {
   return convert_one(p, in, out, true);
 }
 
-int cmd_convert_folder(const Plugin& p, const std::string& in, const std::string& out) {
+int cmd_convert_folder(const spi::Plugin& p, const std::string& in, const std::string& out) {
   if (same_file(in, out))
     return usage_error("%s: the target folder must differ from the source folder", in.c_str());
   std::vector<std::string> names;
@@ -346,7 +347,7 @@ int run(int argc, char** argv) {
   if (command == "info" && args < 1) return usage_error("INFO needs at least one file");
   if (command == "convert" && args != 2) return usage_error("CONVERT takes a source and a target");
 
-  Plugin p;
+  spi::Plugin p;
   std::string why;
   if (!load_plugin(&p, &why)) {
     fprintf(stderr, "mrvhost: %s\n", why.c_str());

@@ -6,41 +6,26 @@
 #include <vector>
 
 #include "bitmap_files.h"
+#include "codec/result.h"
 
 namespace mrvhost {
 
-namespace {
-
-template <typename Fn>
-Fn find_export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+bool load_plugin(spi::Plugin* p, std::string* why) {
+  unsigned long error = 0;
+  switch (spi::load_plugin(spi::plugin_path(), p, &error)) {
+    case spi::LoadResult::kLoaded:
+      return true;
+    case spi::LoadResult::kCannotLoad:
+      *why = "cannot load " + spi::plugin_path() + ": " + system_message(error);
+      return false;
+    case spi::LoadResult::kExportMissing:
+      break;
+  }
+  *why = spi::plugin_path() + " is not a complete plug-in: an export is missing";
+  return false;
 }
 
-}  // namespace
-
-bool load_plugin(Plugin* p, std::string* why) {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  p->path.assign(exe, n);
-  p->path.resize(p->path.find_last_of("\\/") + 1);
-  p->path += "ifMrvln.spi";
-  p->module = LoadLibraryA(p->path.c_str());
-  if (p->module == nullptr) {
-    *why = "cannot load " + p->path + ": " + system_message(GetLastError());
-    return false;
-  }
-  p->GetPluginInfo = find_export<GetPluginInfoFn>(p->module, "GetPluginInfo");
-  p->IsSupported = find_export<IsSupportedFn>(p->module, "IsSupported");
-  p->GetPictureInfo = find_export<GetPictureInfoFn>(p->module, "GetPictureInfo");
-  p->GetPicture = find_export<GetPictureFn>(p->module, "GetPicture");
-  if (!p->GetPluginInfo || !p->IsSupported || !p->GetPictureInfo || !p->GetPicture) {
-    *why = p->path + " is not a complete plug-in: an export is missing";
-    return false;
-  }
-  return true;
-}
-
-int verdict(const Plugin& p, const std::string& path, unsigned long* error) {
+int verdict(const spi::Plugin& p, const std::string& path, unsigned long* error) {
   HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) {
@@ -62,32 +47,15 @@ int verdict(const Plugin& p, const std::string& path, unsigned long* error) {
   return v == 0 ? 0 : 1;
 }
 
-const char* result_meaning(int32_t result) {
-  switch (result) {
-    case -1:
-      return "not implemented";
-    case 3:
-      return "broken data: the file is shorter than its header declares, or its size is impossible";
-    case 4:
-      return "out of memory: the picture is too large";
-    case 5:
-      return "a memory block could not be locked";
-    case 6:
-      return "the file cannot be opened or read";
-    default:
-      return "unknown result";
-  }
-}
-
 Decoded::~Decoded() {
   if (info_ != nullptr) LocalFree(info_);
   if (bits_ != nullptr) LocalFree(bits_);
 }
 
-int32_t Decoded::load(const Plugin& p, const std::string& path) {
+int32_t Decoded::load(const spi::Plugin& p, const std::string& path) {
   const int32_t result =
       p.GetPicture(path.c_str(), 0, SOURCE_FILE, &info_, &bits_, nullptr, nullptr);
-  if (result != 0 || info_ == nullptr || bits_ == nullptr) return result;
+  if (result != mrvln::RESULT_SUCCESS || info_ == nullptr || bits_ == nullptr) return result;
   const int32_t* fields = static_cast<const int32_t*>(LocalLock(info_));
   if (fields != nullptr && LocalSize(info_) >= 12) {
     width_ = fields[1];

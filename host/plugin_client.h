@@ -7,35 +7,17 @@
 
 #include <string>
 
-#include "plugin/spi_exports.h"
+#include "spi_client/spi_client.h"
 
 namespace mrvhost {
 
-typedef int32_t(__stdcall* GetPluginInfoFn)(int32_t, char*, int32_t);
-typedef int32_t(__stdcall* IsSupportedFn)(const char*, uint32_t);
-typedef int32_t(__stdcall* GetPictureInfoFn)(const char*, int32_t, uint32_t, PictureInfoRecord*);
-typedef int32_t(__stdcall* GetPictureFn)(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, void*,
-                                         void*);
-
-struct Plugin {
-  std::string path;
-  HMODULE module = nullptr;
-  GetPluginInfoFn GetPluginInfo = nullptr;
-  IsSupportedFn IsSupported = nullptr;
-  GetPictureInfoFn GetPictureInfo = nullptr;
-  GetPictureFn GetPicture = nullptr;
-};
-
 // Loads ifMrvln.spi from the folder of this program. False, with a message
 // in *why, when it cannot be loaded or lacks an export.
-bool load_plugin(Plugin* p, std::string* why);
+bool load_plugin(spi::Plugin* p, std::string* why);
 
 // IsSupported given an open handle, as a viewer browsing a folder asks:
 // 1 accepted, 0 refused, -1 the file cannot be opened (*error set).
-int verdict(const Plugin& p, const std::string& path, unsigned long* error);
-
-// What a result code of the plug-in means, for messages.
-const char* result_meaning(int32_t result);
+int verdict(const spi::Plugin& p, const std::string& path, unsigned long* error);
 
 // The decoded picture: the two blocks GetPicture hands over, freed here.
 class Decoded {
@@ -45,7 +27,7 @@ class Decoded {
   Decoded(const Decoded&) = delete;
   Decoded& operator=(const Decoded&) = delete;
   // Calls GetPicture in file mode; returns its result code.
-  int32_t load(const Plugin& p, const std::string& path);
+  int32_t load(const spi::Plugin& p, const std::string& path);
   // Writes a BMP file: file header, the BITMAPINFOHEADER block as it came,
   // the pixel block. Returns a system error code, 0 on success.
   unsigned long write_bmp(const std::string& path) const;

@@ -2,9 +2,6 @@
 // once, long runs of calls with the process's memory and handles watched, and
 // loading and unloading with threads coming and going. The counts are
 // parameters so that a long run can be made with the same binary.
-#include <windows.h>
-// psapi.h needs the types of windows.h.
-#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -12,12 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "dll_tests/plugin_under_test.h"
+#include "codec/result.h"
 #include "fixtures/morvellane_builder.h"
 #include "fixtures/reference_decode.h"
 #include "gtest/gtest.h"
+#include "win_test_support/win_test_support.h"
 
-using dlltest::plugin;
+using wintest::plugin;
 
 namespace {
 
@@ -33,8 +31,8 @@ struct Sample {
   std::string name;
   std::vector<uint8_t> bytes;
   fixtures::ReferencePicture want;
-  std::unique_ptr<dlltest::GuardedBytes> memory;
-  std::unique_ptr<dlltest::TempFile> file;
+  std::unique_ptr<wintest::GuardedBytes> memory;
+  std::unique_ptr<wintest::TempFile> file;
 };
 
 std::vector<std::unique_ptr<Sample>> make_samples() {
@@ -83,43 +81,36 @@ std::vector<std::unique_ptr<Sample>> make_samples() {
     sample->name = s.name;
     sample->bytes = bytes;
     sample->want = fixtures::reference_decode(bytes);
-    sample->memory.reset(new dlltest::GuardedBytes(bytes));
-    sample->file.reset(new dlltest::TempFile(bytes));
+    sample->memory.reset(new wintest::GuardedBytes(bytes));
+    sample->file.reset(new wintest::TempFile(bytes));
     out.push_back(std::move(sample));
   }
   return out;
 }
 
-// The load runs must meet success and each refusal that data can cause.
-TEST(Samples, CoverSuccessAndEveryRefusalOfData) {
-  const std::vector<std::unique_ptr<Sample>> samples = make_samples();
-  size_t by_result[5] = {};
-  for (const auto& s : samples)
-    if (s->want.result >= 0 && s->want.result < 5) ++by_result[s->want.result];
-  EXPECT_GE(by_result[0], 1u);
-  EXPECT_GE(by_result[3], 1u);
-  EXPECT_GE(by_result[4], 1u);
-}
-
-bool matches(const dlltest::Picture& got, const fixtures::ReferencePicture& want) {
+bool matches(const wintest::Picture& got, const fixtures::ReferencePicture& want) {
   if (got.result != want.result) return false;
   if (want.result != 0) return got.info == nullptr && got.bits == nullptr;
   return got.header == want.header && got.pixels == want.pixels;
 }
 
-// Decodes `s` in file mode when `from_file`, else from memory.
-dlltest::Picture decode(const Sample& s, bool from_file) {
-  return from_file ? dlltest::take_picture(s.file->path(), 0, SOURCE_FILE)
-                   : dlltest::take_picture(s.memory->source(), static_cast<int32_t>(s.bytes.size()),
-                                           SOURCE_MEMORY);
+typedef std::vector<std::unique_ptr<Sample>> Samples;
+
+// Decodes `s` through `get_picture`, in file mode when `from_file`, else from
+// memory.
+wintest::Picture decode(spi::GetPictureFn get_picture, const Sample& s, bool from_file) {
+  return from_file ? wintest::take_picture(s.file->path(), 0, SOURCE_FILE, get_picture)
+                   : wintest::take_picture(s.memory->source(), static_cast<int32_t>(s.bytes.size()),
+                                           SOURCE_MEMORY, get_picture);
 }
 
 struct Worker {
-  const std::vector<std::unique_ptr<Sample>>* samples = nullptr;
-  int index = 0;
-  long rounds = 0;
-  long calls = 0;
-  long wrong = 0;
+  spi::GetPictureFn get_picture;
+  const Samples* samples;
+  int index;
+  long rounds;
+  long calls;
+  long wrong;
   std::string first_wrong;
 };
 
@@ -132,34 +123,28 @@ DWORD WINAPI decode_in_turn(void* arg) {
     for (size_t k = 0; k < n; ++k) {
       const Sample& s = *(*w->samples)[(k + static_cast<size_t>(w->index)) % n];
       const bool from_file = ((round + static_cast<long>(k) + w->index) & 1) != 0;
-      const dlltest::Picture got = decode(s, from_file);
+      const wintest::Picture got = decode(w->get_picture, s, from_file);
       ++w->calls;
-      if (!matches(got, s.want)) {
-        if (w->wrong++ == 0)
-          w->first_wrong = s.name + (from_file ? " (file)" : " (memory)") + " gave " +
-                           std::to_string(got.result);
-      }
+      if (!matches(got, s.want) && w->wrong++ == 0)
+        w->first_wrong =
+            s.name + (from_file ? " (file)" : " (memory)") + " gave " + std::to_string(got.result);
     }
   }
   return 0;
 }
 
-TEST(Concurrency, ThreadsDecodeDifferentPicturesAtOnce) {
-  plugin();  // loaded before any thread starts
-  const std::vector<std::unique_ptr<Sample>> samples = make_samples();
-  const int threads = static_cast<int>(count_from_env("MRVLN_STRESS_THREADS", 4));
-  const long rounds = count_from_env("MRVLN_STRESS_ROUNDS", 20);
+// `threads` threads decode every sample `rounds` times through `get_picture`
+// at once; every result must equal the reference. Returns the calls made.
+long decode_on_threads(spi::GetPictureFn get_picture, const Samples& samples, int threads,
+                       long rounds) {
   std::vector<Worker> workers(static_cast<size_t>(threads));
   std::vector<HANDLE> handles;
   for (int i = 0; i < threads; ++i) {
     Worker& w = workers[static_cast<size_t>(i)];
-    w.samples = &samples;
-    w.index = i;
-    w.rounds = rounds;
-    const HANDLE h =
-        CreateThread(nullptr, 0, decode_in_turn, &workers[static_cast<size_t>(i)], 0, nullptr);
-    ASSERT_NE(h, nullptr);
-    handles.push_back(h);
+    w = Worker{get_picture, &samples, i, rounds, 0, 0, ""};
+    const HANDLE h = CreateThread(nullptr, 0, decode_in_turn, &w, 0, nullptr);
+    EXPECT_NE(h, nullptr);
+    if (h != nullptr) handles.push_back(h);
   }
   WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
   long calls = 0;
@@ -168,59 +153,47 @@ TEST(Concurrency, ThreadsDecodeDifferentPicturesAtOnce) {
     calls += workers[i].calls;
     EXPECT_EQ(workers[i].wrong, 0) << "thread " << i << ": " << workers[i].first_wrong;
   }
-  EXPECT_EQ(calls, threads * rounds * static_cast<long>(samples.size()));
+  return calls;
+}
+
+// First in this program, before anything keeps the plug-in loaded: each
+// FreeLibrary really unloads it.
+TEST(LoadUnload, LoadsAndUnloadsWithThreadsComingAndGoing) {
+  const Samples samples = make_samples();
+  const long loops = count_from_env("MRVLN_STRESS_LOADS", 40);
+  const int threads = 3;
+  wintest::Gauge start = {};
+  for (long loop = 0; loop < loops; ++loop) {
+    if (loop == 1) start = wintest::measure();  // after the first loop's one-time set-up
+    spi::Plugin p;
+    unsigned long error = 0;
+    ASSERT_EQ(spi::load_plugin(spi::plugin_path(), &p, &error), spi::LoadResult::kLoaded) << error;
+    decode_on_threads(p.GetPicture, samples, threads, 1);
+    spi::unload_plugin(&p);
+    ASSERT_EQ(GetModuleHandleA(spi::plugin_path().c_str()), nullptr) << "still loaded";
+  }
+  const wintest::Gauge end = wintest::measure();
+  wintest::expect_flat(start, end);
+  printf(
+      "load/unload: %ld loads, %ld threads started and ended, handles %lu -> %lu, heap "
+      "blocks %zu -> %zu, private %lu -> %lu KiB\n",
+      loops, loops * threads, static_cast<unsigned long>(start.handles),
+      static_cast<unsigned long>(end.handles), start.heap_blocks, end.heap_blocks,
+      static_cast<unsigned long>(start.private_bytes / 1024),
+      static_cast<unsigned long>(end.private_bytes / 1024));
+}
+
+TEST(Concurrency, ThreadsDecodeDifferentPicturesAtOnce) {
+  const Samples samples = make_samples();
+  const int threads = static_cast<int>(count_from_env("MRVLN_STRESS_THREADS", 4));
+  const long rounds = count_from_env("MRVLN_STRESS_ROUNDS", 20);
+  const long calls = decode_on_threads(plugin().GetPicture, samples, threads, rounds);
   for (const auto& s : samples) EXPECT_TRUE(s->file->openable_exclusively()) << s->name;
-  printf("concurrent: %d threads, %ld GetPicture calls, all equal to the reference\n", threads,
-         calls);
+  printf("concurrent: %d threads, %ld GetPicture calls\n", threads, calls);
 }
 
-// Committed private memory of the process, from a walk of its address space:
-// Wine's process counters do not report it.
-SIZE_T private_bytes() {
-  SIZE_T total = 0;
-  MEMORY_BASIC_INFORMATION mbi;
-  const uint8_t* at = nullptr;
-  while (VirtualQuery(at, &mbi, sizeof mbi) == sizeof mbi) {
-    if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
-    const uint8_t* next = static_cast<const uint8_t*>(mbi.BaseAddress) + mbi.RegionSize;
-    if (next <= at) break;
-    at = next;
-  }
-  return total;
-}
-
-// Open handles of the process, found by asking about every handle value in
-// the table's range: Wine's GetProcessHandleCount reports 0.
-DWORD open_handles() {
-  DWORD count = 0;
-  for (uintptr_t value = 4; value < 0x4000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-  }
-  DWORD reported = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &reported) && reported > count) count = reported;
-  return count;
-}
-
-// Wine builds caches of its own in the process heap now and then (up to 3
-// blocks seen in a run), so "flat" allows a little room; one block or handle
-// lost per call or per load would exceed it many times over.
-constexpr size_t kHeapNoise = 8;
-constexpr DWORD kHandleNoise = 2;
-
-struct Gauge {
-  size_t heap_blocks;
-  SIZE_T private_bytes;
-  DWORD handles;
-};
-
-Gauge measure() {
-  Gauge g;
-  g.heap_blocks = dlltest::busy_heap_blocks();
-  g.private_bytes = private_bytes();
-  g.handles = open_handles();
-  return g;
-}
+using wintest::Gauge;
+using wintest::measure;
 
 // The gauges themselves must see one more block, one more handle and one
 // more megabyte, or a flat reading would prove nothing.
@@ -242,62 +215,47 @@ TEST(Gauges, SeeOneMoreBlockHandleAndMegabyte) {
   EXPECT_EQ(after.private_bytes, before.private_bytes);
 }
 
-// One call of the mix: every export that takes a source, in both modes,
-// over pictures that decode and pictures that are refused.
-long call_mix(const Sample& s, long i, long* wrong) {
+// One call of the mix, true when its answer is right: every export that
+// takes a source, in both modes, over pictures that decode and pictures that
+// are refused.
+bool call_mix(const Sample& s, long i) {
+  PictureInfoRecord r = {};
   switch (i % 5) {
     case 0:
-    case 1: {
-      const dlltest::Picture got = decode(s, i % 5 == 1);
-      if (!matches(got, s.want)) ++*wrong;
-      return 1;
-    }
+    case 1:
+      return matches(decode(plugin().GetPicture, s, i % 5 == 1), s.want);
     case 2: {
       // A file too short for the size fields is refused as broken.
-      PictureInfoRecord r = {};
       const int32_t res = plugin().GetPictureInfo(s.file->path(), 0, SOURCE_FILE, &r);
-      if (s.bytes.size() < 26) {
-        if (res != 3) ++*wrong;
-      } else if (res != 0 ||
-                 static_cast<uint32_t>(r.width) != fixtures::reference_le32(s.bytes, 18)) {
-        ++*wrong;
-      }
-      return 1;
+      if (s.bytes.size() < 26) return res == mrvln::RESULT_BROKEN_DATA;
+      return res == 0 && static_cast<uint32_t>(r.width) == fixtures::reference_le32(s.bytes, 18);
     }
     case 3: {
-      const HANDLE h = CreateFileA(s.file->path(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      const int32_t res = plugin().IsSupported(
-          s.file->path(), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h)));
+      const HANDLE h = wintest::open_for_reading(s.file->path());
+      const int32_t res = plugin().IsSupported(s.file->path(), wintest::handle_value(h));
       CloseHandle(h);
-      if (res != (fixtures::reference_is_morvellane(s.bytes) ? 1 : 0)) ++*wrong;
-      return 1;
+      return res == (fixtures::reference_is_morvellane(s.bytes) ? 1 : 0);
     }
     default: {
       // From memory the caller must provide the 26 bytes of the size fields;
       // shorter pictures are decoded instead.
-      if (s.bytes.size() < 26) {
-        if (!matches(decode(s, false), s.want)) ++*wrong;
-        return 1;
-      }
-      PictureInfoRecord r = {};
+      if (s.bytes.size() < 26) return matches(decode(plugin().GetPicture, s, false), s.want);
       const int32_t res = plugin().GetPictureInfo(
           s.memory->source(), static_cast<int32_t>(s.bytes.size()), SOURCE_MEMORY, &r);
-      if (res != 0 || static_cast<uint32_t>(r.height) != fixtures::reference_le32(s.bytes, 22))
-        ++*wrong;
-      return 1;
+      return res == 0 && static_cast<uint32_t>(r.height) == fixtures::reference_le32(s.bytes, 22);
     }
   }
 }
 
 TEST(Soak, ManyCallsLeaveMemoryAndHandlesFlat) {
-  const std::vector<std::unique_ptr<Sample>> samples = make_samples();
+  const Samples samples = make_samples();
   const long total = count_from_env("MRVLN_STRESS_CALLS", 20000);
   long wrong = 0, calls = 0, refused = 0;
   auto run = [&](long from, long to) {
     for (long i = from; i < to; ++i) {
       const Sample& s = *samples[static_cast<size_t>(i / 5) % samples.size()];
-      calls += call_mix(s, i, &wrong);
+      ++calls;
+      if (!call_mix(s, i)) ++wrong;
       if (s.want.result != 0 && i % 5 < 2) ++refused;
     }
   };
@@ -316,12 +274,7 @@ TEST(Soak, ManyCallsLeaveMemoryAndHandlesFlat) {
            static_cast<unsigned long>(last.handles));
   }
   EXPECT_EQ(wrong, 0);
-  // One leaked block or handle per thousand calls would show here.
-  EXPECT_LE(last.heap_blocks, start.heap_blocks + kHeapNoise);
-  EXPECT_LE(last.handles, start.handles + kHandleNoise);
-  // The heap may keep a freed page or two mapped; a leak of even 16 bytes a
-  // call over these runs would be several times larger.
-  EXPECT_LE(last.private_bytes, start.private_bytes + 256 * 1024);
+  wintest::expect_flat(start, last);
   printf(
       "soak: %ld calls (%ld GetPicture refusals), heap blocks %zu -> %zu, private %lu -> %lu "
       "KiB, handles %lu -> %lu\n",
@@ -329,69 +282,6 @@ TEST(Soak, ManyCallsLeaveMemoryAndHandlesFlat) {
       static_cast<unsigned long>(start.private_bytes / 1024),
       static_cast<unsigned long>(last.private_bytes / 1024),
       static_cast<unsigned long>(start.handles), static_cast<unsigned long>(last.handles));
-}
-
-struct LoadedWorker {
-  dlltest::GetPictureFn get_picture = nullptr;
-  const Sample* sample = nullptr;
-  long wrong = 0;
-};
-
-DWORD WINAPI decode_with(void* arg) {
-  LoadedWorker* w = static_cast<LoadedWorker*>(arg);
-  for (int i = 0; i < 3; ++i) {
-    HLOCAL info = nullptr, bits = nullptr;
-    const int32_t res =
-        w->get_picture(w->sample->memory->source(), static_cast<int32_t>(w->sample->bytes.size()),
-                       SOURCE_MEMORY, &info, &bits, nullptr, nullptr);
-    if (res != w->sample->want.result) ++w->wrong;
-    if (res == 0) {
-      if (LocalSize(bits) != w->sample->want.pixels.size()) ++w->wrong;
-      LocalFree(info);
-      LocalFree(bits);
-    }
-  }
-  return 0;
-}
-
-TEST(LoadUnload, LoadsAndUnloadsWithThreadsComingAndGoing) {
-  const std::vector<std::unique_ptr<Sample>> samples = make_samples();
-  const long loops = count_from_env("MRVLN_STRESS_LOADS", 40);
-  const int threads = 3;
-  Gauge start = {};
-  long wrong = 0, loaded = 0;
-  for (long loop = 0; loop < loops; ++loop) {
-    if (loop == 1) start = measure();  // after the first loop's one-time set-up
-    dlltest::Plugin p;
-    ASSERT_TRUE(dlltest::load_plugin(&p));
-    ++loaded;
-    LoadedWorker workers[threads];
-    HANDLE handles[threads];
-    for (int t = 0; t < threads; ++t) {
-      workers[t].get_picture = p.GetPicture;
-      workers[t].sample = samples[static_cast<size_t>(loop + t) % samples.size()].get();
-      handles[t] = CreateThread(nullptr, 0, decode_with, &workers[t], 0, nullptr);
-      ASSERT_NE(handles[t], nullptr);
-    }
-    WaitForMultipleObjects(threads, handles, TRUE, INFINITE);
-    for (int t = 0; t < threads; ++t) {
-      CloseHandle(handles[t]);
-      wrong += workers[t].wrong;
-    }
-    dlltest::unload_plugin(&p);
-  }
-  const Gauge end = measure();
-  EXPECT_EQ(wrong, 0);
-  EXPECT_LE(end.handles, start.handles + kHandleNoise);
-  EXPECT_LE(end.heap_blocks, start.heap_blocks + kHeapNoise);
-  EXPECT_LE(end.private_bytes, start.private_bytes + 256 * 1024);
-  printf(
-      "load/unload: %ld loads, %ld threads started and ended, handles %lu -> %lu, heap "
-      "blocks %zu -> %zu, private %lu -> %lu KiB\n",
-      loaded, loaded * threads, static_cast<unsigned long>(start.handles),
-      static_cast<unsigned long>(end.handles), start.heap_blocks, end.heap_blocks,
-      static_cast<unsigned long>(start.private_bytes / 1024),
-      static_cast<unsigned long>(end.private_bytes / 1024));
 }
 
 }  // namespace

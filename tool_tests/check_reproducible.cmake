@@ -6,7 +6,7 @@ file(REMOVE_RECURSE ${WORK})
 set(copy ${WORK}/a/longer/and/different/source)
 file(MAKE_DIRECTORY ${copy})
 # What the Windows build of the DLL reads; the test folders are left out.
-foreach(part CMakeLists.txt cmake codec plugin host)
+foreach(part CMakeLists.txt cmake codec plugin spi_client host)
   file(COPY ${SOURCE}/${part} DESTINATION ${copy})
 endforeach()
 execute_process(

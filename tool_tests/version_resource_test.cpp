@@ -6,34 +6,29 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "spi_client/spi_client.h"
 #include "tool_runner.h"
 
 namespace {
 
-typedef int32_t(__stdcall* GetPluginInfoFn)(int32_t, char*, int32_t);
-
-std::string plugin_path() {
-  return tooltest::bin_dir() + "\\ifMrvln.spi";
-}
-
 std::vector<uint8_t> version_block() {
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(plugin_path().c_str(), &ignored);
+  const DWORD size = GetFileVersionInfoSizeA(spi::plugin_path().c_str(), &ignored);
   std::vector<uint8_t> block(size);
-  if (size == 0 || !GetFileVersionInfoA(plugin_path().c_str(), 0, size, block.data()))
+  if (size == 0 || !GetFileVersionInfoA(spi::plugin_path().c_str(), 0, size, block.data()))
     block.clear();
   return block;
 }
 
 // The plug-in's own description, asked through its export.
 std::string plugin_description() {
-  HMODULE m = LoadLibraryA(plugin_path().c_str());
-  if (m == nullptr) return "(cannot load)";
-  auto info = reinterpret_cast<GetPluginInfoFn>(
-      reinterpret_cast<void*>(GetProcAddress(m, "GetPluginInfo")));
+  spi::Plugin p;
+  unsigned long error = 0;
+  if (spi::load_plugin(spi::plugin_path(), &p, &error) != spi::LoadResult::kLoaded)
+    return "(cannot load)";
   char text[300] = "";
-  if (info != nullptr) info(1, text, sizeof text);
-  FreeLibrary(m);
+  p.GetPluginInfo(1, text, sizeof text);
+  spi::unload_plugin(&p);
   return text;
 }
 

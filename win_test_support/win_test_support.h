@@ -1,42 +1,22 @@
-// Loads the built ifMrvln.spi the way a viewer does (LoadLibraryA and
-// GetProcAddress by plain name) and gives tests what they need around it:
-// guarded memory, temporary files and a probe of the calling convention.
-#ifndef MRVLN_DLL_TESTS_PLUGIN_UNDER_TEST_H
-#define MRVLN_DLL_TESTS_PLUGIN_UNDER_TEST_H
+// What the Windows-side tests need around the built ifMrvln.spi: the plug-in
+// loaded once per test program, guarded memory, temporary files, gauges of
+// the process's heap, memory and handles, and a probe of the calling
+// convention.
+#ifndef MRVLN_WIN_TEST_SUPPORT_WIN_TEST_SUPPORT_H
+#define MRVLN_WIN_TEST_SUPPORT_WIN_TEST_SUPPORT_H
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "plugin/spi_exports.h"
+#include "spi_client/spi_client.h"
 
-namespace dlltest {
+namespace wintest {
 
-typedef int32_t(__stdcall* GetPluginInfoFn)(int32_t, char*, int32_t);
-typedef int32_t(__stdcall* IsSupportedFn)(const char*, uint32_t);
-typedef int32_t(__stdcall* GetPictureInfoFn)(const char*, int32_t, uint32_t, PictureInfoRecord*);
-typedef int32_t(__stdcall* GetPictureFn)(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, void*,
-                                         void*);
-
-// Full path of ifMrvln.spi, next to the test executable.
-std::string plugin_path();
-
-struct Plugin {
-  HMODULE module = nullptr;
-  GetPluginInfoFn GetPluginInfo = nullptr;
-  IsSupportedFn IsSupported = nullptr;
-  GetPictureInfoFn GetPictureInfo = nullptr;
-  GetPictureFn GetPicture = nullptr;
-  GetPictureFn GetPreview = nullptr;
-};
-
-// Loads the module and resolves all five exports; false if any step fails.
-bool load_plugin(Plugin* out);
-void unload_plugin(Plugin* plugin);
-
-// The plugin shared by a test binary, loaded once.
-const Plugin& plugin();
+// The plug-in next to the test program, loaded on first use; the process
+// ends with exit code 3 when it cannot be loaded with all five exports.
+const spi::Plugin& plugin();
 
 // Calls `fn` with `count` 32-bit arguments pushed right to left and returns
 // how many argument bytes the callee removed from the stack (its result goes
@@ -81,10 +61,39 @@ class TempFile {
   std::string path_;
 };
 
+// A host's open handle to `path` for reading, and its value as IsSupported
+// takes it.
+HANDLE open_for_reading(const char* path);
+inline uint32_t handle_value(HANDLE h) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
+}
+
 // Counts the busy blocks of the process heap, where local blocks live.
 size_t busy_heap_blocks();
 
-// Decodes through GetPicture and copies the blocks out, freeing them.
+// What the process holds: busy heap blocks, committed private memory (from
+// a walk of the address space: Wine's process counters report 0) and open
+// handles.
+struct Gauge {
+  size_t heap_blocks;
+  SIZE_T private_bytes;
+  DWORD handles;
+};
+Gauge measure();
+
+// Wine builds caches of its own in the process heap now and then (up to 3
+// blocks seen in a run) and keeps a freed page or two mapped, so "flat"
+// allows this much room; one block, handle or even 16 bytes lost per call
+// over a test's calls would exceed it many times over.
+constexpr size_t kHeapNoise = 8;
+constexpr DWORD kHandleNoise = 2;
+constexpr SIZE_T kPrivateNoise = 256 * 1024;
+
+// Adds a test failure naming each gauge that grew beyond its room.
+void expect_flat(const Gauge& before, const Gauge& after);
+
+// Decodes through `get_picture` (by default that of plugin()) and copies the
+// blocks out, freeing them.
 struct Picture {
   int32_t result = -99;
   HLOCAL info = nullptr;
@@ -92,8 +101,9 @@ struct Picture {
   std::vector<uint8_t> header;
   std::vector<uint8_t> pixels;
 };
-Picture take_picture(const char* source, int32_t length, uint32_t flags);
+Picture take_picture(const char* source, int32_t length, uint32_t flags,
+                     spi::GetPictureFn get_picture = nullptr);
 
-}  // namespace dlltest
+}  // namespace wintest
 
 #endif

@@ -1,48 +1,20 @@
-#include "plugin_under_test.h"
+#include "win_test_support.h"
 
 #include <stdio.h>
 #include <string.h>
 
-namespace dlltest {
+#include "gtest/gtest.h"
 
-std::string plugin_path() {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string path(exe, n);
-  path.resize(path.find_last_of("\\/") + 1);
-  return path + "ifMrvln.spi";
-}
+namespace wintest {
 
-namespace {
-template <typename Fn>
-Fn find_export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-}  // namespace
-
-bool load_plugin(Plugin* out) {
-  Plugin p;
-  p.module = LoadLibraryA(plugin_path().c_str());
-  if (p.module == nullptr) return false;
-  p.GetPluginInfo = find_export<GetPluginInfoFn>(p.module, "GetPluginInfo");
-  p.IsSupported = find_export<IsSupportedFn>(p.module, "IsSupported");
-  p.GetPictureInfo = find_export<GetPictureInfoFn>(p.module, "GetPictureInfo");
-  p.GetPicture = find_export<GetPictureFn>(p.module, "GetPicture");
-  p.GetPreview = find_export<GetPictureFn>(p.module, "GetPreview");
-  *out = p;
-  return p.GetPluginInfo && p.IsSupported && p.GetPictureInfo && p.GetPicture && p.GetPreview;
-}
-
-void unload_plugin(Plugin* plugin) {
-  if (plugin->module != nullptr) FreeLibrary(plugin->module);
-  *plugin = Plugin();
-}
-
-const Plugin& plugin() {
-  static Plugin loaded;
-  static bool ok = load_plugin(&loaded);
+const spi::Plugin& plugin() {
+  static spi::Plugin loaded;
+  static unsigned long error = 0;
+  static const bool ok =
+      spi::load_plugin(spi::plugin_path(), &loaded, &error) == spi::LoadResult::kLoaded;
   if (!ok) {
-    fprintf(stderr, "cannot load %s with all five exports\n", plugin_path().c_str());
+    fprintf(stderr, "cannot load %s with all five exports (error %lu)\n",
+            spi::plugin_path().c_str(), error);
     ExitProcess(3);
   }
   return loaded;
@@ -102,6 +74,11 @@ bool TempFile::openable_exclusively() const {
   return true;
 }
 
+HANDLE open_for_reading(const char* path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 size_t busy_heap_blocks() {
   HANDLE heap = GetProcessHeap();
   size_t busy = 0;
@@ -114,11 +91,53 @@ size_t busy_heap_blocks() {
   return busy;
 }
 
-Picture take_picture(const char* source, int32_t length, uint32_t flags) {
+namespace {
+
+SIZE_T private_bytes() {
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION mbi;
+  const uint8_t* at = nullptr;
+  while (VirtualQuery(at, &mbi, sizeof mbi) == sizeof mbi) {
+    if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
+    const uint8_t* next = static_cast<const uint8_t*>(mbi.BaseAddress) + mbi.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
+}
+
+// Asks about every handle value in the table's range: Wine's
+// GetProcessHandleCount reports 0.
+DWORD open_handles() {
+  DWORD count = 0;
+  for (uintptr_t value = 4; value < 0x4000; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  DWORD reported = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &reported) && reported > count) count = reported;
+  return count;
+}
+
+}  // namespace
+
+Gauge measure() {
+  return Gauge{busy_heap_blocks(), private_bytes(), open_handles()};
+}
+
+void expect_flat(const Gauge& before, const Gauge& after) {
+  EXPECT_LE(after.heap_blocks, before.heap_blocks + kHeapNoise) << "heap blocks";
+  EXPECT_LE(after.handles, before.handles + kHandleNoise) << "handles";
+  EXPECT_LE(after.private_bytes, before.private_bytes + kPrivateNoise) << "private bytes";
+}
+
+Picture take_picture(const char* source, int32_t length, uint32_t flags,
+                     spi::GetPictureFn get_picture) {
+  if (get_picture == nullptr) get_picture = plugin().GetPicture;
   Picture p;
   p.info = reinterpret_cast<HLOCAL>(1);  // must be overwritten
   p.bits = reinterpret_cast<HLOCAL>(1);
-  p.result = plugin().GetPicture(source, length, flags, &p.info, &p.bits, nullptr, nullptr);
+  p.result = get_picture(source, length, flags, &p.info, &p.bits, nullptr, nullptr);
   if (p.info != nullptr) {
     const uint8_t* h = static_cast<const uint8_t*>(LocalLock(p.info));
     if (h != nullptr) p.header.assign(h, h + LocalSize(p.info));
@@ -135,4 +154,4 @@ Picture take_picture(const char* source, int32_t length, uint32_t flags) {
   return p;
 }
 
-}  // namespace dlltest
+}  // namespace wintest

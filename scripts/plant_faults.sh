@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Plants faults in the product code (codec/, plugin/) one at a time in a
+# scratch copy of this tree, builds both trees, runs their tests and prints
+# which tests caught each fault. Slow (minutes per fault), so not part of the
+# test run. Needs the packages and Wine prefix of scripts/setup.sh.
+#   bash scripts/plant_faults.sh [FAULT...]     (default: every fault)
+# Each fault is one exact text replacement; a fault whose text is no longer
+# in the tree is reported as STALE, so it can be refreshed after a refactor.
+# Left out of the runs: fuzz_short_* (timed random runs, not repeatable) and
+# reproducible_dll (two clean builds of the DLL).
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+WORK="${MRVLN_PLANT_DIR:-/tmp/mrvln-plant-$(id -u)}"
+SRC="$WORK/src"
+. "$ROOT/scripts/env.sh"
+
+names=() files=() olds=() news=() whats=()
+fault() {  # NAME FILE OLD NEW WHAT
+  names+=("$1") files+=("$2") olds+=("$3") news+=("$4") whats+=("$5")
+}
+
+fault reader_bound codec/byte_reader.h \
+  'length <= view.size - offset;' 'length <= view.size - offset + 1;' \
+  'byte reader lets a read end one byte past the view'
+fault plan_bound codec/morvellane.cpp \
+  'if (PIXEL_DATA_OFFSET + source > image.size)' 'if (PIXEL_DATA_OFFSET + source >= image.size)' \
+  'plan refuses a file whose rows end exactly at its end'
+fault stride codec/morvellane.cpp \
+  'const uint64_t stride = (row_bits >> 5) * 4;' 'const uint64_t stride = width * 3;' \
+  'output rows not rounded up to 4 bytes'
+fault channel_order codec/morvellane.cpp \
+  'target[0] = static_cast<uint8_t>((p & 0x1F)' 'target[0] = static_cast<uint8_t>(((p >> 11) & 0x1F)' \
+  'plain conversion writes red where blue belongs'
+fault green_level codec/convert_lanes.h \
+  '((p >> 5) & 0x3F) * 255 / 63' '((p >> 5) & 0x3F) * 255 / 64' \
+  'vector paths scale green by 64 instead of 63'
+fault slot_left_set codec/codec_exports.cpp \
+  $'  *info_slot = nullptr;\n  *bits_slot = nullptr;\n  if (file_image' $'  *bits_slot = nullptr;\n  if (file_image' \
+  'a failed GetPicture leaves the freed header handle in its slot'
+fault block_leaked codec/codec_exports.cpp \
+  'if (*bits_slot != nullptr) LocalFree(*bits_slot);' '' \
+  'a failed GetPicture keeps the pixel block'
+fault short_read codec/file_loader.cpp \
+  'if (!read_ok || got != size) {' 'if (!read_ok) {' \
+  'a short read of the file is decoded'
+fault handle_kept codec/file_loader.cpp \
+  $'ReadFile(file, image, size, &got, nullptr);\n  CloseHandle(file);' \
+  'ReadFile(file, image, size, &got, nullptr);' \
+  'the picture file is not closed after reading'
+fault no_sse2_path codec/convert.cpp \
+  'if ((edx & bit_SSE2) == 0) return CONVERT_PLAIN;' 'if ((edx & bit_SSE2) == 0) return CONVERT_SSE2;' \
+  'the sse2 path chosen on a processor without SSE2'
+fault sse3_for_ssse3 codec/convert.cpp \
+  'if ((ecx & bit_SSSE3) == 0)' 'if ((ecx & bit_SSE3) == 0)' \
+  'the ssse3 path chosen on a processor with SSE3 but without SSSE3'
+fault fill_missed codec/morvellane.cpp \
+  'memset(pixels, 0xFF, pixels_size);' '' \
+  'row fill bytes left as allocated (0) instead of 0xFF'
+fault width_sign codec/morvellane.cpp \
+  'if (h.width < 0 || h.height == INT32_MIN)' 'if (h.height == INT32_MIN)' \
+  'negative width not refused as broken data'
+fault block_overflow codec/morvellane.cpp \
+  'if (block > UINT32_MAX) return RESULT_OUT_OF_MEMORY;' '' \
+  'pixel block size not checked against 32 bits'
+fault height_sign codec/morvellane.cpp \
+  'static_cast<uint32_t>(plan.height));' 'plan.rows);' \
+  'output header loses the top-down sign of the height'
+fault info_overrun plugin/plugin_entry.cpp \
+  'kPluginInfoTable[info_index], buffer_length);' 'kPluginInfoTable[info_index], buffer_length + 1);' \
+  'GetPluginInfo writes one byte past the buffer'
+fault planes_dropped codec/morvellane.cpp \
+  'h.planes == 1 && ' '' \
+  'IsSupported no longer checks the plane count'
+fault ssse3_tail codec/convert_ssse3.cpp \
+  'for (; count - done >= 16; done += 16) {' 'for (; count - done >= 15; done += 16) {' \
+  'ssse3 path converts a 15-pixel tail as a chunk of 16'
+fault sse2_tail codec/convert_sse2.cpp \
+  'for (; count - done >= 16; done += 16) {' 'for (; count - done >= 15; done += 16) {' \
+  'sse2 path converts a 15-pixel tail as a chunk of 16'
+fault negative_length codec/codec_exports.cpp \
+  'data_length < 0 ? 0u : static_cast<uint32_t>(data_length)' 'static_cast<uint32_t>(data_length)' \
+  'a negative memory length read as a huge one'
+fault header_unlocked codec/codec_exports.cpp \
+  $'write_output_header(plan, header);\n  LocalUnlock(*info_slot);' 'write_output_header(plan, header);' \
+  'the header block handed over still locked'
+
+say() { printf '[plant] %s\n' "$*" >&2; }
+
+# Copies the tree into $SRC, touching only files whose bytes differ, so the
+# scratch builds stay incremental between runs.
+sync_tree() {
+  mkdir -p "$SRC"
+  (cd "$ROOT" && git ls-files -co --exclude-standard) | while IFS= read -r f; do
+    [ -f "$ROOT/$f" ] || continue
+    if ! cmp -s "$ROOT/$f" "$SRC/$f"; then
+      mkdir -p "$(dirname "$SRC/$f")"
+      cp "$ROOT/$f" "$SRC/$f"
+    fi
+  done
+}
+
+# Replaces the one occurrence of OLD by NEW in FILE; fails when OLD occurs
+# other than exactly once.
+replace_once() {
+  OLD="$2" NEW="$3" perl -e '
+    local $/; open my $in, "<", $ARGV[0] or die "$ARGV[0]: $!\n"; my $t = <$in>; close $in;
+    my $n = () = $t =~ /\Q$ENV{OLD}\E/g;
+    exit 3 if $n != 1;
+    $t =~ s/\Q$ENV{OLD}\E/$ENV{NEW}/;
+    open my $out, ">", $ARGV[0] or die; print $out $t; close $out;' "$SRC/$1"
+}
+
+configure() {
+  [ -f "$WORK/build/win32/build.ninja" ] ||
+    cmake -S "$SRC" -B "$WORK/build/win32" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-i686-mingw.cmake" > /dev/null
+  [ -f "$WORK/build/native/build.ninja" ] ||
+    cmake -S "$SRC" -B "$WORK/build/native" -G Ninja -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DMRVLN_SANITIZE=ON > /dev/null
+}
+
+build() {
+  cmake --build "$WORK/build/win32" > "$WORK/build.log" 2>&1 &&
+    cmake --build "$WORK/build/native" >> "$WORK/build.log" 2>&1
+}
+
+# Runs both test trees; prints the failed tests as TREE/NAME, one a line.
+failed_tests() {
+  local tree
+  for tree in native win32; do
+    ctest --test-dir "$WORK/build/$tree" --timeout 300 -E '^(fuzz_short_|reproducible_dll)' \
+      > "$WORK/ctest-$tree.log" 2>&1 || true
+    sed -n '/The following tests FAILED/,$p' "$WORK/ctest-$tree.log" |
+      sed -n "s/^[[:space:]]*[0-9]* - \\([^ ]*\\) .*/$tree\\/\\1/p"
+  done
+}
+
+selected=("$@")
+wanted() {
+  [ ${#selected[@]} -eq 0 ] && return 0
+  local s
+  for s in "${selected[@]}"; do [ "$s" = "$1" ] && return 0; done
+  return 1
+}
+
+say "copying the tree to $SRC"
+sync_tree
+configure
+say "building and testing the tree as it is"
+build || { say "the unchanged tree does not build: see $WORK/build.log"; exit 1; }
+baseline=$(failed_tests | tr '\n' ' ')
+[ -z "$baseline" ] || { say "tests fail without any fault: $baseline"; exit 1; }
+
+results=()
+uncaught=0
+for i in "${!names[@]}"; do
+  name=${names[$i]} file=${files[$i]}
+  wanted "$name" || continue
+  say "$name: ${whats[$i]}"
+  status=0
+  replace_once "$file" "${olds[$i]}" "${news[$i]}" || status=$?
+  if [ "$status" -ne 0 ]; then
+    results+=("$(printf '%-16s %-58s %s' "$name" "${whats[$i]}" "STALE: text not found once in $file")")
+    uncaught=$((uncaught + 1))
+    continue
+  fi
+  if ! build; then
+    caught="BUILD FAILED (see a copy in $WORK/build-$name.log)"
+    cp "$WORK/build.log" "$WORK/build-$name.log"
+    uncaught=$((uncaught + 1))
+  else
+    caught=$(failed_tests | tr '\n' ' ')
+    if [ -z "$caught" ]; then
+      caught="NOT CAUGHT"
+      uncaught=$((uncaught + 1))
+    fi
+  fi
+  results+=("$(printf '%-16s %-58s %s' "$name" "${whats[$i]}" "$caught")")
+  cp "$ROOT/$file" "$SRC/$file"  # a fresh time stamp, so the next build recompiles it
+done
+build || say "the restored tree does not build: see $WORK/build.log"
+
+printf '%-16s %-58s %s\n' fault 'what it breaks' 'caught by'
+printf '%s\n' "${results[@]}"
+echo "$((${#results[@]} - uncaught)) of ${#results[@]} faults caught"
+[ "$uncaught" -eq 0 ]
