@@ -23,13 +23,13 @@ fault reader_bound codec/byte_reader.h \
   'length <= view.size - offset;' 'length <= view.size - offset + 1;' \
   'byte reader lets a read end one byte past the view'
 fault plan_bound codec/morvellane.cpp \
-  'if (PIXEL_DATA_OFFSET + source > image.size)' 'if (PIXEL_DATA_OFFSET + source >= image.size)' \
+  'static_cast<uint64_t>(plan.source_size) <= file_size;' 'static_cast<uint64_t>(plan.source_size) < file_size;' \
   'plan refuses a file whose rows end exactly at its end'
 fault stride codec/morvellane.cpp \
   'const uint64_t stride = (row_bits >> 5) * 4;' 'const uint64_t stride = width * 3;' \
   'output rows not rounded up to 4 bytes'
-fault channel_order codec/morvellane.cpp \
-  'target[0] = static_cast<uint8_t>((p & 0x1F)' 'target[0] = static_cast<uint8_t>(((p >> 11) & 0x1F)' \
+fault channel_order codec/convert.cpp \
+  'target[0] = blue;' 'target[0] = red;' \
   'plain conversion writes red where blue belongs'
 fault green_level codec/convert_lanes.h \
   '((p >> 5) & 0x3F) * 255 / 63' '((p >> 5) & 0x3F) * 255 / 64' \
@@ -66,7 +66,7 @@ fault height_sign codec/morvellane.cpp \
   'static_cast<uint32_t>(plan.height));' 'plan.rows);' \
   'output header loses the top-down sign of the height'
 fault info_overrun plugin/plugin_entry.cpp \
-  'kPluginInfoTable[info_index], buffer_length);' 'kPluginInfoTable[info_index], buffer_length + 1);' \
+  'PluginInfoTable[info_index], buffer_length);' 'PluginInfoTable[info_index], buffer_length + 1);' \
   'GetPluginInfo writes one byte past the buffer'
 fault planes_dropped codec/morvellane.cpp \
   'h.planes == 1 && ' '' \
@@ -83,6 +83,18 @@ fault negative_length codec/codec_exports.cpp \
 fault header_unlocked codec/codec_exports.cpp \
   $'write_output_header(plan, header);\n  LocalUnlock(*info_slot);' 'write_output_header(plan, header);' \
   'the header block handed over still locked'
+fault rows_upside_down codec/morvellane.cpp \
+  'order == ROWS_TOP_FIRST && plan.height > 0;' 'order == ROWS_TOP_FIRST && plan.height < 0;' \
+  'top row first turns the wrong pictures over'
+fault rows_bound codec/morvellane.cpp \
+  '* layout.stride + row_bytes > output_size)' '* layout.stride + row_bytes > output_size + 1)' \
+  'decode_rows lets the last row end one byte past the block'
+fault row_end_fill codec/morvellane.cpp \
+  'if (layout.fill_row_ends)' 'if (layout.fill_row_ends && layout.stride == 0)' \
+  'rows asked to be filled to their stride are not'
+fault viewer_limit codec/morvellane.cpp \
+  'if (stride > UINT32_MAX || size > output_limit)' 'if (stride > UINT32_MAX)' \
+  'the allocation limit of the viewers is not applied'
 
 say() { printf '[plant] %s\n' "$*" >&2; }
 
