@@ -11,14 +11,25 @@ run_as_invoking_user "$ROOT/scripts/test.sh" "$@"
 bash "$ROOT/scripts/setup.sh"
 . "$ROOT/scripts/env.sh"
 
+# Runs one tree's tests and adds them to the count; any failure ends the run.
+passed=0
+LOG="$ROOT/build/ctest-last.log"
+run_tests() {
+  ctest --test-dir "$1" --output-on-failure "${@:2}" | tee "$LOG"
+  passed=$((passed + $(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$LOG")))
+}
+
 echo "== native: the core, the Qt plug-ins, the gdk-pixbuf loader (ASan + UBSan)"
-ctest --test-dir "$ROOT/build/native" --output-on-failure -j2
+run_tests "$ROOT/build/native" -j2
 echo "== the DLL under Wine"
-ctest --test-dir "$ROOT/build/win32" --output-on-failure
+run_tests "$ROOT/build/win32"
 echo "== the core for aarch64, under qemu-aarch64"
 cmake -S "$ROOT" -B "$ROOT/build/aarch64" -G Ninja -DMRVLN_CORE_ONLY=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-aarch64-linux.cmake" > /dev/null
 cmake --build "$ROOT/build/aarch64" > /dev/null
-ctest --test-dir "$ROOT/build/aarch64" --output-on-failure
-echo "== the Linux packages"
+run_tests "$ROOT/build/aarch64"
+echo "== the Linux packages, installed and removed again"
 bash "$ROOT/scripts/packages.sh"
+passed=$((passed + 1))
+echo
+echo "tests: $passed passed, 0 failed"
