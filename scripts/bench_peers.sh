@@ -24,15 +24,14 @@ cmake --build "$ROOT/build/bench" --target convert_bench write_bench_picture
 
 if wine32_emulated; then
   how="32-bit Windows code emulated by $(qemu-i386 --version | head -1 | cut -d' ' -f1-3)"
-  relabel=(cat)
+  wine_label=emulated
 else
-  # The table calls the Wine rows emulated; here they are not.
   how="32-bit Windows code runs natively"
-  relabel=(sed -E 's/Wine, emulated: (([^ ]| [^ ])*)( {2,})/Wine, native: \1\3  /')
+  wine_label=native
 fi
 echo "== peers: $(dpkg-query -W -f='Pillow ${Version}' python3-pil)," \
   "$(convert -version | sed -n 's/^Version: \(ImageMagick [^ ]*\).*/\1/p')," \
   "$(wine --version) windowscodecs; machine: $(lscpu | sed -n 's/^Model name: *//p')," \
   "$(nproc) CPUs; $how"
 # Debian's own interpreter: the package installs Pillow for it.
-/usr/bin/python3 "$ROOT/bench/peers/side_by_side.py" "$ROOT" "$RUNS" | "${relabel[@]}"
+/usr/bin/python3 "$ROOT/bench/peers/side_by_side.py" "$ROOT" "$RUNS" "$wine_label"

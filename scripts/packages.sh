@@ -2,7 +2,8 @@
 # Builds the Debian packages of the Linux front ends (an optimised tree with
 # Debian's hardening flags, build/pkg), installs them as a user would
 # (apt-get install ./FILE.deb), checks that Qt and GTK programs read
-# Morvellane bitmaps with nothing set, and removes the packages again.
+# Morvellane bitmaps with nothing set, and removes again the packages that
+# were not installed before.
 # Usage: bash scripts/packages.sh [--keep]    (--keep leaves them installed)
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -19,9 +20,11 @@ rm -rf "$PKG/packages"
 (cd "$PKG" && cpack > /dev/null)
 mapfile -t debs < <(find "$PKG/packages" -maxdepth 1 -name '*.deb' | sort)
 [ ${#debs[@]} -gt 0 ] || { echo "packages: cpack made no package" >&2; exit 1; }
-names=()
+names=() new=()
 for deb in "${debs[@]}"; do
-  names+=("$(dpkg-deb -f "$deb" Package)")
+  name=$(dpkg-deb -f "$deb" Package)
+  names+=("$name")
+  dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2> /dev/null | grep -q '^ii' || new+=("$name")
   echo "   $(basename "$deb"): depends on $(dpkg-deb -f "$deb" Depends)"
 done
 
@@ -29,7 +32,11 @@ SAMPLES="$PKG/samples"
 mkdir -p "$SAMPLES"
 "$PKG/tools/make_samples" "$SAMPLES"
 
-remove() { as_root apt-get purge -y -qq "${names[@]}" > /dev/null; echo "== removed: ${names[*]}"; }
+remove() {
+  [ ${#new[@]} -gt 0 ] || return 0
+  as_root apt-get purge -y -qq "${new[@]}" > /dev/null
+  echo "== removed: ${new[*]}"
+}
 echo "== installing: ${names[*]}"
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]}" > /dev/null
 [ "$KEEP" = "--keep" ] || trap remove EXIT

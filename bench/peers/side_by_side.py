@@ -18,6 +18,8 @@ import time
 from PIL import Image
 
 ROOT, RUNS = sys.argv[1], int(sys.argv[2])
+# How 32-bit Windows code runs on this machine: "native" or "emulated".
+WINE = sys.argv[3] if len(sys.argv) > 3 else "native"
 BENCH = os.path.join(ROOT, "build/bench/bench")
 WIN = os.path.join(ROOT, "build/win32/bin")
 SIZES = [(640, 480), (1920, 1080), (3840, 2160)]
@@ -106,12 +108,12 @@ for (w, h) in SIZES:
     for line in out.splitlines():
         m = re.match(r"wic (own format|to 24-bit BGR) .*: [0-9.]+ ms, ([0-9.]+) Mpx/s", line)
         if m:
-            put("Windows codecs (WIC), Wine, emulated: " + m.group(1), (w, h), float(m.group(2)))
+            put("Windows codecs (WIC), Wine, " + WINE + ": " + m.group(1), (w, h), float(m.group(2)))
     out = wine(os.path.join(WIN, "bench_host.exe"), str(w), str(h), str(RUNS))
     for line in out.splitlines():
         m = re.match(r"\s+(GetPicture, (memory|file))\s+[0-9.]+ ms\s+([0-9.]+) Mpx/s", line)
         if m:
-            put("ifMrvln.spi, Wine, emulated: " + m.group(1), (w, h), float(m.group(3)))
+            put("ifMrvln.spi, Wine, " + WINE + ": " + m.group(1), (w, h), float(m.group(3)))
 
 print("  %-56s" % "Mpx/s, median of %d" % RUNS + "".join("%12s" % ("%dx%d" % s) for s in SIZES))
 for name, values in rows.items():
