@@ -1,6 +1,4 @@
 // Acceptance test, header parsing and picture information on plain buffers.
-#include <string.h>
-
 #include <vector>
 
 #include "codec/morvellane.h"
@@ -140,36 +138,10 @@ TEST(PictureInfo, RecordFromSizeFields) {
     ASSERT_EQ(mrvln::parse_header(mrvln::ByteView{first26.data(), 26}, &h), mrvln::RESULT_SUCCESS);
     EXPECT_FALSE(h.has_format_fields);
 
-    uint8_t record[26];
-    memset(record, 0xAB, sizeof record);
-    mrvln::write_picture_info(h, record);
-    const uint8_t expected[26] = {0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  static_cast<uint8_t>(c.width),
-                                  static_cast<uint8_t>(c.width >> 8),
-                                  static_cast<uint8_t>(c.width >> 16),
-                                  static_cast<uint8_t>(static_cast<uint32_t>(c.width) >> 24),
-                                  static_cast<uint8_t>(c.height),
-                                  static_cast<uint8_t>(c.height >> 8),
-                                  static_cast<uint8_t>(c.height >> 16),
-                                  static_cast<uint8_t>(static_cast<uint32_t>(c.height) >> 24),
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  24,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0};
-    EXPECT_EQ(memcmp(record, expected, 26), 0) << c.width << " x " << c.height;
+    std::vector<uint8_t> record(26, 0xAB);
+    mrvln::write_picture_info(h, record.data());
+    EXPECT_EQ(record, fixtures::expected_picture_info(c.width, c.height))
+        << c.width << " x " << c.height;
   }
 }
 

@@ -24,14 +24,10 @@ bool is_untouched(const PictureInfoRecord& r) {
 }
 
 void expect_record(const PictureInfoRecord& r, int32_t width, int32_t height) {
-  EXPECT_EQ(r.left, 0);
-  EXPECT_EQ(r.top, 0);
-  EXPECT_EQ(r.width, width);
-  EXPECT_EQ(r.height, height);
-  EXPECT_EQ(r.reserved_1, 0);
-  EXPECT_EQ(r.reserved_2, 0);
-  EXPECT_EQ(r.bit_depth, 24);
-  EXPECT_EQ(r.reserved_handle, nullptr);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&r);
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + sizeof r),
+            fixtures::expected_picture_info(width, height))
+      << width << " x " << height;
 }
 
 std::vector<uint8_t> header_of(int32_t width, int32_t height, uint16_t bit_count = 16) {
