@@ -93,8 +93,8 @@ fault row_end_fill codec/morvellane.cpp \
   'if (layout.fill_row_ends)' 'if (layout.fill_row_ends && layout.stride == 0)' \
   'rows asked to be filled to their stride are not'
 fault viewer_limit codec/morvellane.cpp \
-  'if (stride > UINT32_MAX || size > output_limit)' 'if (stride > UINT32_MAX)' \
-  'the allocation limit of the viewers is not applied'
+  'size > output_limit)' 'size > 2 * output_limit)' \
+  'the viewers get twice the allocation limit'
 
 say() { printf '[plant] %s\n' "$*" >&2; }
 
