@@ -66,7 +66,7 @@ void unmap_pixels(guchar*, gpointer data) {
 }
 
 // An anonymous block of `size` bytes. With MRVLN_PIXBUF_HUGEPAGES (off: a
-// measurement, see README-section.md) it is 2 MiB aligned and asks for huge
+// measurement, see docs/gdk-pixbuf-loader.md) it is 2 MiB aligned and asks for huge
 // pages.
 Mapping* map_block(size_t size) {
   // Accounted like a malloc of the same size: no MAP_NORESERVE, whose pages
