@@ -17,3 +17,10 @@ function(mrvln_program name)
     target_link_options(${name} PRIVATE -static)
   endif()
 endfunction()
+
+# Sets a CPack variable of a package component from the folder that installs
+# its files; cmake/packaging.cmake applies them all before CPack is included.
+function(mrvln_cpack name value)
+  set_property(GLOBAL APPEND PROPERTY MRVLN_CPACK_NAMES ${name})
+  set_property(GLOBAL PROPERTY MRVLN_CPACK_${name} "${value}")
+endfunction()

@@ -2,11 +2,15 @@
 #   cmake --build build/pkg && (cd build/pkg && cpack)
 # Each front end's folder installs its files into its own component and sets
 # that component's CPACK_DEBIAN_<COMPONENT>_* and CPACK_COMPONENT_<COMPONENT>_*
-# variables with PARENT_SCOPE; this file is included after all folders.
-include(${CMAKE_SOURCE_DIR}/plugin/version.cmake)
+# variables with mrvln_cpack(); this file is included after all folders.
+get_property(names GLOBAL PROPERTY MRVLN_CPACK_NAMES)
+foreach(name IN LISTS names)
+  get_property(value GLOBAL PROPERTY MRVLN_CPACK_${name})
+  set(${name} "${value}")
+endforeach()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME morvellane)
-set(CPACK_PACKAGE_VERSION ${MRVLN_VERSION})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The ifMrvln.spi authors")
 set(CPACK_PACKAGE_CONTACT "The ifMrvln.spi authors <ifmrvln@invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -11,7 +11,7 @@
 
 #include "codec/convert.h"
 #include "codec/morvellane.h"
-#include "fixtures/morvellane_builder.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 namespace {
 

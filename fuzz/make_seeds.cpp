@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fixtures/morvellane_builder.h"
-#include "fixtures/write_file.h"
+#include "tests/fixtures/morvellane_builder.h"
+#include "tests/fixtures/write_file.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -15,7 +15,7 @@ SAMPLES="$ROOT/out/samples"
 DECODED="$ROOT/out/decoded"
 ENCODED="$ROOT/out/encoded"
 mkdir -p "$SAMPLES" "$ENCODED"
-"$ROOT/build/native/tools/make_samples" "$SAMPLES"
+"$ROOT/build/native/tools/make_samples/make_samples" "$SAMPLES"
 HOST="$ROOT/build/win32/bin/mrvhost.exe"
 # Exit code 1 means a file was refused, as two of the samples must be; any
 # other failure stops the job.

@@ -30,7 +30,7 @@ done
 
 SAMPLES="$PKG/samples"
 mkdir -p "$SAMPLES"
-"$PKG/tools/make_samples" "$SAMPLES"
+"$PKG/tools/make_samples/make_samples" "$SAMPLES"
 
 remove() {
   [ ${#new[@]} -gt 0 ] || return 0
@@ -42,7 +42,7 @@ as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-r
 [ "$KEEP" = "--keep" ] || trap remove EXIT
 
 status=0
-for check in "$ROOT"/*/installed_check.sh; do
+for check in "$ROOT"/tests/*/installed_check.sh; do
   echo "== $(basename "$(dirname "$check")"): installed, nothing set"
   # A plain environment, as a desktop session has: no plug-in or loader paths.
   env -u QT_PLUGIN_PATH -u GDK_PIXBUF_MODULE_FILE -u GDK_PIXBUF_MODULEDIR -u XDG_DATA_DIRS \

@@ -1,0 +1,140 @@
+#include "spi_client.h"
+
+#include <stdio.h>
+
+#include "codec/result.h"
+
+namespace spi {
+
+namespace {
+
+template <typename Fn>
+Fn find_export(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+std::string plugin_path() {
+  char exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string path(exe, n);
+  path.resize(path.find_last_of("\\/") + 1);
+  return path + "ifMrvln.spi";
+}
+
+LoadResult load_plugin(const std::string& path, Plugin* out, unsigned long* error) {
+  Plugin p;
+  p.path = path;
+  p.module = LoadLibraryA(path.c_str());
+  if (p.module == nullptr) {
+    *error = GetLastError();
+    return LoadResult::kCannotLoad;
+  }
+  p.GetPluginInfo = find_export<GetPluginInfoFn>(p.module, "GetPluginInfo");
+  p.IsSupported = find_export<IsSupportedFn>(p.module, "IsSupported");
+  p.GetPictureInfo = find_export<GetPictureInfoFn>(p.module, "GetPictureInfo");
+  p.GetPicture = find_export<GetPictureFn>(p.module, "GetPicture");
+  p.GetPreview = find_export<GetPreviewFn>(p.module, "GetPreview");
+  if (!p.GetPluginInfo || !p.IsSupported || !p.GetPictureInfo || !p.GetPicture || !p.GetPreview) {
+    FreeLibrary(p.module);
+    return LoadResult::kExportMissing;
+  }
+  *out = p;
+  return LoadResult::kLoaded;
+}
+
+void unload_plugin(Plugin* plugin) {
+  if (plugin->module != nullptr) FreeLibrary(plugin->module);
+  *plugin = Plugin();
+}
+
+const char* result_meaning(int32_t result) {
+  switch (result) {
+    case mrvln::RESULT_SUCCESS:
+      return "done";
+    case mrvln::RESULT_NOT_IMPLEMENTED:
+      return "not implemented";
+    case mrvln::RESULT_BROKEN_DATA:
+      return "broken data: the file is shorter than its header declares, or its size is impossible";
+    case mrvln::RESULT_OUT_OF_MEMORY:
+      return "out of memory: the picture is too large";
+    case mrvln::RESULT_MEMORY_ERROR:
+      return "a memory block could not be locked";
+    case mrvln::RESULT_FILE_ERROR:
+      return "the file cannot be opened or read";
+    default:
+      return "unknown result";
+  }
+}
+
+bool load_beside_program(Plugin* p, std::string* why) {
+  unsigned long error = 0;
+  switch (load_plugin(plugin_path(), p, &error)) {
+    case LoadResult::kLoaded:
+      return true;
+    case LoadResult::kCannotLoad:
+      *why = "cannot load " + plugin_path() + ": " + system_message(error);
+      return false;
+    case LoadResult::kExportMissing:
+      break;
+  }
+  *why = plugin_path() + " is not a complete plug-in: an export is missing";
+  return false;
+}
+
+int verdict(const Plugin& p, const std::string& path, unsigned long* error) {
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return -1;
+  }
+  const uintptr_t handle = reinterpret_cast<uintptr_t>(f);
+  int32_t v;
+  if (handle < 0x10000) {
+    v = p.IsSupported(path.c_str(), static_cast<uint32_t>(handle));
+  } else {
+    // The plug-in takes larger values for addresses: hand it the first bytes.
+    uint8_t head[64] = {};
+    DWORD got = 0;
+    ReadFile(f, head, sizeof head, &got, nullptr);
+    v = p.IsSupported(path.c_str(), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(head)));
+  }
+  CloseHandle(f);
+  return v == 0 ? 0 : 1;
+}
+
+Decoded::~Decoded() {
+  if (info_ != nullptr) LocalFree(info_);
+  if (bits_ != nullptr) LocalFree(bits_);
+}
+
+int32_t Decoded::load(const Plugin& p, const std::string& path) {
+  const int32_t result =
+      p.GetPicture(path.c_str(), 0, SOURCE_FILE, &info_, &bits_, nullptr, nullptr);
+  if (result != mrvln::RESULT_SUCCESS || info_ == nullptr || bits_ == nullptr) return result;
+  const int32_t* fields = static_cast<const int32_t*>(LocalLock(info_));
+  if (fields != nullptr && LocalSize(info_) >= 12) {
+    width_ = fields[1];
+    height_ = fields[2];
+  }
+  LocalUnlock(info_);
+  return result;
+}
+
+std::string system_message(unsigned long error) {
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, sizeof text, nullptr);
+  while (n > 0 &&
+         (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.'))
+    --n;
+  if (n == 0) {
+    snprintf(text, sizeof text, "system error %lu", error);
+    return text;
+  }
+  return std::string(text, n);
+}
+
+}  // namespace spi

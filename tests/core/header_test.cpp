@@ -1,0 +1,158 @@
+// Acceptance test, header parsing and picture information on plain buffers.
+#include <vector>
+
+#include "codec/morvellane.h"
+#include "tests/fixtures/morvellane_builder.h"
+#include "gtest/gtest.h"
+
+using fixtures::Defect;
+using fixtures::MorvellaneBuilder;
+
+namespace {
+
+// Copies exactly `length` bytes into a buffer of that size, so that ASan
+// reports any read past it.
+bool accepts_first(const std::vector<uint8_t>& file, size_t length) {
+  std::vector<uint8_t> exact(file.begin(), file.begin() + static_cast<long>(length));
+  return mrvln::is_morvellane(mrvln::ByteView{exact.data(), static_cast<uint32_t>(length)});
+}
+
+bool accepts(const std::vector<uint8_t>& file) {
+  return accepts_first(file, file.size());
+}
+
+struct AcceptanceCase {
+  const char* name;
+  Defect defect;
+  bool accepted;
+};
+
+class AcceptanceDefects : public ::testing::TestWithParam<AcceptanceCase> {};
+
+TEST_P(AcceptanceDefects, EachConditionDecidesAlone) {
+  const AcceptanceCase& c = GetParam();
+  EXPECT_EQ(accepts(MorvellaneBuilder(2, 2).defect(c.defect).build()), c.accepted);
+  EXPECT_EQ(accepts(MorvellaneBuilder(5, 3).defect(c.defect).build()), c.accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Header, AcceptanceDefects,
+    ::testing::Values(AcceptanceCase{"valid", Defect::kNone, true},
+                      AcceptanceCase{"type", Defect::kWrongType, false},
+                      AcceptanceCase{"offbits", Defect::kWrongPixelOffset, false},
+                      AcceptanceCase{"infosize", Defect::kWrongInfoSize, false},
+                      AcceptanceCase{"planes", Defect::kWrongPlanes, false},
+                      AcceptanceCase{"bitcount", Defect::kWrongBitCount, false},
+                      AcceptanceCase{"compression", Defect::kWrongCompression, false},
+                      AcceptanceCase{"storedsize", Defect::kStoredSizeImage, false},
+                      AcceptanceCase{"alignedsize", Defect::kAlignedSizeImage, false},
+                      AcceptanceCase{"zerosize", Defect::kZeroSizeImage, false}),
+    [](const ::testing::TestParamInfo<AcceptanceCase>& p) { return p.param.name; });
+
+TEST(Acceptance, SizeImageMarker) {
+  struct Case {
+    int32_t width, height;
+    uint32_t size_image;
+    bool accepted;
+  } cases[] = {
+      {2, 2, 12, true},
+      {2, 2, 8, false},
+      {2, 2, 0, false},
+      {1, 1, 3, true},
+      {1, 1, 4, false},
+      {3, 1, 9, true},
+      {0, 7, 0, true},
+      {7, 0, 0, true},
+      // The product wraps in 32 bits: 0x10000 * 3 * 0x10000 is 0.
+      {0x10000, 0x10000, 0, true},
+      {0x10000, 0x10000, 0x30000, false},
+      // Signs are not examined, only the 32-bit product.
+      {-2, 2, static_cast<uint32_t>(-12), true},
+      {4, -3, static_cast<uint32_t>(-36), true},
+  };
+  for (const Case& c : cases) {
+    MorvellaneBuilder b(1, 1);
+    b.header().biWidth = c.width;
+    b.header().biHeight = c.height;
+    b.header().biSizeImage = c.size_image;
+    EXPECT_EQ(accepts_first(b.build(), 38), c.accepted)
+        << c.width << " x " << c.height << " size " << c.size_image;
+  }
+}
+
+TEST(Acceptance, OtherBitmapsAreRefused) {
+  MorvellaneBuilder standard24(4, 4);  // BI_RGB 24-bit with an aligned size
+  standard24.header().biBitCount = 24;
+  standard24.header().biCompression = 0;
+  standard24.header().bfOffBits = 54;
+  standard24.header().biSizeImage = 48;
+  EXPECT_FALSE(accepts(standard24.build()));
+
+  MorvellaneBuilder rgb16(4, 4);  // 16-bit without bit fields
+  rgb16.header().biCompression = 0;
+  EXPECT_FALSE(accepts(rgb16.build()));
+
+  for (uint32_t info_size : {108u, 124u}) {  // V4 and V5 headers
+    MorvellaneBuilder v(4, 4);
+    v.header().biSize = info_size;
+    v.header().bfOffBits = 14 + info_size;
+    EXPECT_FALSE(accepts(v.build())) << info_size;
+  }
+}
+
+TEST(Acceptance, DecidesOnTheFirst38BytesOnly) {
+  const std::vector<uint8_t> file = MorvellaneBuilder(2, 2).build();
+  EXPECT_TRUE(accepts_first(file, 38));
+  for (size_t length = 0; length < 38; ++length)
+    EXPECT_FALSE(accepts_first(file, length)) << length;
+
+  // Bytes from 38 on never matter, whatever they hold.
+  std::vector<uint8_t> scribbled = file;
+  for (size_t i = 38; i < scribbled.size(); ++i) scribbled[i] = static_cast<uint8_t>(~scribbled[i]);
+  EXPECT_TRUE(accepts(scribbled));
+}
+
+TEST(Acceptance, FieldsNotExaminedDoNotMatter) {
+  MorvellaneBuilder b(3, 2);
+  b.header().bfSize = 0xDEADBEEF;
+  b.header().bfReserved1 = 0x1234;
+  b.header().bfReserved2 = 0xFFFF;
+  b.header().biXPelsPerMeter = -1;
+  b.header().biClrUsed = 99;
+  b.header().red_mask = 0;
+  EXPECT_TRUE(accepts(b.build()));
+}
+
+TEST(PictureInfo, RecordFromSizeFields) {
+  struct Case {
+    int32_t width, height;
+  } cases[] = {{640, 480}, {1, 1}, {0, 0}, {5, -7}, {-1, 2}, {INT32_MIN, INT32_MAX}};
+  for (const Case& c : cases) {
+    MorvellaneBuilder b(1, 1);
+    b.header().biWidth = c.width;
+    b.header().biHeight = c.height;
+    b.header().biBitCount = 24;  // refused by the acceptance test, still answered
+    std::vector<uint8_t> first26 = b.build();
+    first26.resize(26);
+    mrvln::Header h;
+    ASSERT_EQ(mrvln::parse_header(mrvln::ByteView{first26.data(), 26}, &h), mrvln::RESULT_SUCCESS);
+    EXPECT_FALSE(h.has_format_fields);
+
+    std::vector<uint8_t> record(26, 0xAB);
+    mrvln::write_picture_info(h, record.data());
+    EXPECT_EQ(record, fixtures::expected_picture_info(c.width, c.height))
+        << c.width << " x " << c.height;
+  }
+}
+
+TEST(PictureInfo, ShortHeaderIsBroken) {
+  const std::vector<uint8_t> file = MorvellaneBuilder(2, 2).build();
+  for (uint32_t length = 0; length < 26; ++length) {
+    std::vector<uint8_t> exact(file.begin(), file.begin() + length);
+    mrvln::Header h;
+    EXPECT_EQ(mrvln::parse_header(mrvln::ByteView{exact.data(), length}, &h),
+              mrvln::RESULT_BROKEN_DATA);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The version resource of the built ifMrvln.spi, read back with the Windows
+// version API as the file properties dialog reads it.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "plugin/client/spi_client.h"
+#include "tool_runner.h"
+
+namespace {
+
+std::vector<uint8_t> version_block() {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(spi::plugin_path().c_str(), &ignored);
+  std::vector<uint8_t> block(size);
+  if (size == 0 || !GetFileVersionInfoA(spi::plugin_path().c_str(), 0, size, block.data()))
+    block.clear();
+  return block;
+}
+
+// The plug-in's own description, asked through its export.
+std::string plugin_description() {
+  spi::Plugin p;
+  unsigned long error = 0;
+  if (spi::load_plugin(spi::plugin_path(), &p, &error) != spi::LoadResult::kLoaded)
+    return "(cannot load)";
+  char text[300] = "";
+  p.GetPluginInfo(1, text, sizeof text);
+  spi::unload_plugin(&p);
+  return text;
+}
+
+TEST(VersionResource, FixedPart) {
+  std::vector<uint8_t> block = version_block();
+  ASSERT_FALSE(block.empty()) << "no version resource";
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  const DWORD ms = MAKELONG(MRVLN_EXPECTED_MINOR, MRVLN_EXPECTED_MAJOR);
+  const DWORD ls = MAKELONG(0, MRVLN_EXPECTED_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, ms);
+  EXPECT_EQ(fixed->dwFileVersionLS, ls);
+  EXPECT_EQ(fixed->dwProductVersionMS, ms);
+  EXPECT_EQ(fixed->dwProductVersionLS, ls);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+  EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
+  EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u) << "no debug or pre-release flag";
+  EXPECT_EQ(fixed->dwFileDateMS, 0u) << "no date";
+  EXPECT_EQ(fixed->dwFileDateLS, 0u) << "no date";
+}
+
+TEST(VersionResource, Strings) {
+  std::vector<uint8_t> block = version_block();
+  ASSERT_FALSE(block.empty()) << "no version resource";
+  struct Translation {
+    WORD language, code_page;
+  }* t = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&t), &length));
+  ASSERT_GE(length, sizeof(Translation));
+  char prefix[64];
+  snprintf(prefix, sizeof prefix, "\\StringFileInfo\\%04x%04x\\", t->language, t->code_page);
+  const std::string description = plugin_description();
+  const struct {
+    const char* name;
+    std::string expected;  // empty: any non-empty text
+  } fields[] = {
+      {"FileDescription", description},
+      {"OriginalFilename", "ifMrvln.spi"},
+      {"InternalName", "ifMrvln"},
+      {"FileVersion", MRVLN_EXPECTED_VERSION},
+      {"ProductVersion", MRVLN_EXPECTED_VERSION},
+      {"ProductName", ""},
+      {"CompanyName", ""},
+      {"LegalCopyright", ""},
+  };
+  EXPECT_EQ(description.rfind("Morvellane ", 0), 0u) << description;
+  for (const auto& f : fields) {
+    char* text = nullptr;
+    UINT chars = 0;
+    const std::string key = std::string(prefix) + f.name;
+    ASSERT_TRUE(VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &chars))
+        << key;
+    ASSERT_NE(text, nullptr);
+    if (f.expected.empty())
+      EXPECT_GT(strlen(text), 0u) << f.name;
+    else
+      EXPECT_EQ(std::string(text), f.expected) << f.name;
+  }
+}
+
+TEST(VersionResource, ShownByTheTool) {
+  const tooltest::Run r = tooltest::run_tool({"about"});
+  EXPECT_EQ(r.exit_code, 0u);
+  EXPECT_TRUE(tooltest::contains(r.out, std::string("version: ") + MRVLN_EXPECTED_VERSION + ".0"))
+      << r.out;
+}
+
+}  // namespace

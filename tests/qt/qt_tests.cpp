@@ -1,0 +1,236 @@
+// The plug-in of this build tree, selected exclusively, through QImageReader
+// as every Qt program uses it. Expected pixels come from the fixture tables.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <thread>
+#include <vector>
+
+#include "tests/fixtures/morvellane_builder.h"
+
+namespace {
+
+using fixtures::Defect;
+using fixtures::MorvellaneBuilder;
+
+// A header declaring width x height over a single stored pixel.
+MorvellaneBuilder declaring(int32_t width, int32_t height) {
+  MorvellaneBuilder b(1, 1);
+  b.header().biWidth = width;
+  b.header().biHeight = height;
+  b.header().biSizeImage = fixtures::marker_size_image(width, height);
+  return b;
+}
+
+QByteArray bytes_of(const MorvellaneBuilder& b) {
+  const std::vector<uint8_t> v = b.build();
+  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<int>(v.size()));
+}
+
+// The picture as a viewer shows it, top row first, from the tables.
+QImage expected_image(const MorvellaneBuilder& b) {
+  QImage out(static_cast<int>(b.width()), static_cast<int>(b.rows()), QImage::Format_RGB32);
+  for (uint32_t y = 0; y < b.rows(); ++y)
+    for (uint32_t x = 0; x < b.width(); ++x) {
+      const uint32_t stored = b.header().biHeight > 0 ? b.rows() - 1 - y : y;
+      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, stored));
+      out.setPixel(static_cast<int>(x), static_cast<int>(y), qRgb(e.r, e.g, e.b));
+    }
+  return out;
+}
+
+// Sequential, and delivers at most 1000 bytes per read.
+class Trickle : public QIODevice {
+ public:
+  explicit Trickle(const QByteArray& data) : data_(data) { open(ReadOnly); }
+  bool isSequential() const override { return true; }
+  qint64 bytesAvailable() const override {
+    return data_.size() - at_ + QIODevice::bytesAvailable();
+  }
+
+ protected:
+  qint64 readData(char* to, qint64 max) override {
+    const qint64 n = qMin<qint64>(qMin<qint64>(max, 1000), data_.size() - at_);
+    if (n <= 0) return -1;
+    memcpy(to, data_.constData() + at_, static_cast<size_t>(n));
+    at_ += n;
+    return n;
+  }
+  qint64 writeData(const char*, qint64) override { return -1; }
+
+ private:
+  QByteArray data_;
+  qint64 at_ = 0;
+};
+
+QString write_temp(const QTemporaryDir& dir, const QString& name, const QByteArray& data) {
+  const QString path = dir.filePath(name);
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+  return path;
+}
+
+enum class Route { kBmpName, kOtherName, kBuffer, kSequential };
+
+TEST(QtPlugin, ReadsExactlyByEveryRoute) {
+  QTemporaryDir dir;
+  const MorvellaneBuilder pictures[] = {fixtures::colour_chart(320, 240),
+                                        fixtures::colour_chart(173, 97),
+                                        fixtures::colour_chart(255, -128)};
+  for (const MorvellaneBuilder& b : pictures) {
+    const QByteArray file = bytes_of(b);
+    const QImage want = expected_image(b);
+    for (Route route : {Route::kBmpName, Route::kOtherName, Route::kBuffer, Route::kSequential}) {
+      SCOPED_TRACE(testing::Message() << b.width() << "x" << b.header().biHeight << " route "
+                                      << static_cast<int>(route));
+      // A longer device: the bytes behind the rows must stay unread.
+      QBuffer buffer;
+      buffer.setData(file + QByteArray(100, '\x42'));
+      buffer.open(QIODevice::ReadOnly);
+      Trickle trickle(file);
+      QImageReader reader;
+      if (route == Route::kBmpName) reader.setFileName(write_temp(dir, "a.bmp", file));
+      if (route == Route::kOtherName) reader.setFileName(write_temp(dir, "a.picture", file));
+      if (route == Route::kBuffer) reader.setDevice(&buffer);
+      if (route == Route::kSequential) reader.setDevice(&trickle);
+      EXPECT_EQ(reader.format(), QByteArray("mrv"));
+      EXPECT_EQ(reader.size(), want.size());
+      const QImage got = reader.read();
+      EXPECT_EQ(got.format(), QImage::Format_RGB32);
+      EXPECT_TRUE(got == want);
+      if (route == Route::kBuffer) {
+        EXPECT_EQ(buffer.pos(), file.size());
+      }
+    }
+  }
+}
+
+TEST(QtPlugin, StandardBmpFilesStayQts) {
+  QTemporaryDir dir;
+  QImage picture(37, 11, QImage::Format_RGB32);
+  picture.fill(qRgb(10, 200, 99));
+  QBuffer qt_bmp;
+  qt_bmp.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QImageWriter(&qt_bmp, "bmp").write(picture));
+  // 16-bit bit-field files with their pixels at 66 but a standard biSizeImage.
+  const QByteArray files[] = {
+      qt_bmp.data(), bytes_of(fixtures::colour_chart(64, 16).defect(Defect::kStoredSizeImage)),
+      bytes_of(fixtures::colour_chart(64, -16).defect(Defect::kAlignedSizeImage)),
+      bytes_of(fixtures::colour_chart(64, 16).defect(Defect::kZeroSizeImage))};
+  for (const QByteArray& file : files) {
+    const QString path = write_temp(dir, "standard.bmp", file);
+    QImageReader automatic(path);
+    QImageReader qt_own(path, "bmp");
+    qt_own.setAutoDetectImageFormat(false);  // loads no plug-in: Qt's built-in reader
+    EXPECT_EQ(automatic.format(), QByteArray("bmp"));
+    const QImage got = automatic.read();
+    const QImage want = qt_own.read();
+    EXPECT_FALSE(want.isNull());
+    EXPECT_EQ(got.format(), want.format());
+    EXPECT_TRUE(got == want);
+  }
+}
+
+TEST(QtPlugin, RefusesBrokenAndHostileFiles) {
+  QTemporaryDir dir;
+  QByteArray truncated = bytes_of(fixtures::colour_chart(64, 64));
+  truncated.chop(1);
+  const QByteArray files[] = {truncated,
+                              bytes_of(fixtures::colour_chart(64, 64)).left(66),
+                              bytes_of(MorvellaneBuilder(-4, 4)),
+                              bytes_of(MorvellaneBuilder(0, 4)),
+                              bytes_of(MorvellaneBuilder(4, 0)),
+                              bytes_of(declaring(30000, 30000)),
+                              bytes_of(declaring(-4, -4))};
+  for (const QByteArray& file : files) {
+    SCOPED_TRACE(file.size());
+    QImageReader by_name(write_temp(dir, "broken.bmp", file));
+    EXPECT_EQ(by_name.format(), QByteArray("mrv"));
+    EXPECT_TRUE(by_name.read().isNull());
+    Trickle trickle(file);
+    QImageReader sequential(&trickle);
+    EXPECT_TRUE(sequential.read().isNull());
+  }
+  // Every row there (a sparse file), but 8192 x 8193 in Format_RGB32 is just
+  // over 256 MiB: Qt 6's default limit, which the Qt 5 build applies itself.
+  QFile sparse(dir.filePath("huge.bmp"));
+  ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+  ASSERT_EQ(sparse.write(bytes_of(declaring(8192, 8193)).left(66)), 66);
+  ASSERT_TRUE(sparse.resize(66 + 2LL * 8192 * 8193));
+  sparse.close();
+  EXPECT_TRUE(QImageReader(sparse.fileName()).read().isNull());
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+  // 1024 x 300 in Format_RGB32 is 1.2 MB: over a 1 MB limit, under the default.
+  QBuffer big;
+  big.setData(bytes_of(MorvellaneBuilder(1024, 300)));
+  const int limit = QImageReader::allocationLimit();
+  QImageReader::setAllocationLimit(1);
+  EXPECT_TRUE(QImageReader(&big).read().isNull());
+  QImageReader::setAllocationLimit(limit);
+  big.seek(0);
+  EXPECT_FALSE(QImageReader(&big).read().isNull());
+#endif
+}
+
+TEST(QtPlugin, FormatListsAndWriting) {
+  EXPECT_EQ(QImageReader::supportedImageFormats().count("mrv"), 1);
+  EXPECT_TRUE(QImageReader::supportedMimeTypes().contains("image/x-morvellane"));
+  EXPECT_FALSE(QImageWriter::supportedImageFormats().contains("mrv"));
+  // Writing bmp to a write-only device asks the plug-in and must stay Qt's.
+  QImage picture(5, 3, QImage::Format_RGB32);
+  picture.fill(qRgb(1, 2, 3));
+  QBuffer out;
+  out.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QImageWriter(&out, "bmp").write(picture));
+  out.close();
+  out.open(QIODevice::ReadOnly);
+  QImageReader back(&out);
+  EXPECT_EQ(back.format(), QByteArray("bmp"));
+  EXPECT_TRUE(back.read() == picture);
+}
+
+TEST(QtPlugin, DecodesConcurrently) {
+  const MorvellaneBuilder b = fixtures::colour_chart(173, -97);
+  const QByteArray file = bytes_of(b);
+  const QImage want = expected_image(b);
+  std::vector<int> exact(4, 0);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < exact.size(); ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        QBuffer buffer;
+        buffer.setData(file);
+        exact[t] += QImageReader(&buffer).read() == want ? 1 : 0;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  for (int n : exact) EXPECT_EQ(n, 25);
+}
+
+#ifdef MRVLN_MRVCONVERT
+TEST(Mrvconvert, WritesExactPng) {
+  QTemporaryDir dir;
+  const MorvellaneBuilder b = fixtures::colour_chart(173, -97);
+  const QString png = dir.filePath("out.png");
+  EXPECT_EQ(QProcess::execute(QStringLiteral(MRVLN_MRVCONVERT),
+                              {write_temp(dir, "in.bmp", bytes_of(b)), png}),
+            0);
+  EXPECT_TRUE(QImage(png).convertToFormat(QImage::Format_RGB32) == expected_image(b));
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Only this tree's plug-in: an installed copy is never what gets tested.
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setLibraryPaths({QStringLiteral(MRVLN_QT_PLUGIN_ROOT)});
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
