@@ -26,6 +26,9 @@ for deb in "${debs[@]}"; do
   names+=("$name")
   dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2> /dev/null | grep -q '^ii' || new+=("$name")
   echo "   $(basename "$deb"): depends on $(dpkg-deb -f "$deb" Depends)"
+  # Debian's policy: every package names its licence in its own copyright file.
+  [[ $(dpkg-deb -c "$deb") == *" ./usr/share/doc/$name/copyright"* ]] ||
+    { echo "packages: $(basename "$deb") has no /usr/share/doc/$name/copyright" >&2; exit 1; }
 done
 
 SAMPLES="$PKG/samples"

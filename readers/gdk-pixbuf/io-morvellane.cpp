@@ -312,7 +312,7 @@ G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
   info->mime_types = const_cast<gchar**>(mime_types);
   info->extensions = const_cast<gchar**>(extensions);
   info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;
-  info->license = const_cast<gchar*>("Unspecified");
+  info->license = const_cast<gchar*>("MIT");
   info->disabled = FALSE;
 }
 

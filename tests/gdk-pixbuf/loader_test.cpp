@@ -25,6 +25,7 @@ struct Loaded {
   GdkPixbuf* pixbuf = nullptr;
   int error = -1;  // GDK_PIXBUF_ERROR_* code, -1 on success
   std::string format;
+  std::string license;
   std::vector<int> updates;  // how often each row was reported updated
   bool full_width_updates = true;
   ~Loaded() {
@@ -70,6 +71,9 @@ void load(const Bytes& bytes, const char* type, Split split, Loaded* out, unsign
     gchar* name = gdk_pixbuf_format_get_name(format);
     out->format = name;
     g_free(name);
+    gchar* license = gdk_pixbuf_format_get_license(format);
+    out->license = license ? license : "";
+    g_free(license);
   }
   g_object_unref(loader);
 }
@@ -94,6 +98,7 @@ TEST(PixbufLoader, MorvellaneExactWholeBytewiseAndRandomChunks) {
       load(b.build(), nullptr, split, &got, static_cast<unsigned>(pic.width));
       ASSERT_NE(got.pixbuf, nullptr);
       EXPECT_EQ(got.format, "morvellane");
+      EXPECT_EQ(got.license, "MIT");
       GdkPixbuf* p = got.pixbuf;
       ASSERT_EQ(gdk_pixbuf_get_width(p), pic.width);
       ASSERT_EQ(gdk_pixbuf_get_height(p), static_cast<int>(b.rows()));

@@ -77,7 +77,7 @@ TEST(VersionResource, Strings) {
       {"ProductVersion", MRVLN_EXPECTED_VERSION},
       {"ProductName", ""},
       {"CompanyName", ""},
-      {"LegalCopyright", ""},
+      {"LegalCopyright", "Copyright (C) the ifMrvln.spi authors. MIT License."},
   };
   EXPECT_EQ(description.rfind("Morvellane ", 0), 0u) << description;
   for (const auto& f : fields) {

@@ -6,7 +6,7 @@ file(REMOVE_RECURSE ${WORK})
 set(copy ${WORK}/a/longer/and/different/source)
 file(MAKE_DIRECTORY ${copy})
 # What configuring the Windows build reads (the build itself makes the DLL only).
-foreach(part CMakeLists.txt cmake codec plugin readers tools bench tests)
+foreach(part CMakeLists.txt LICENSE cmake codec plugin readers tools bench tests)
   file(COPY ${SOURCE}/${part} DESTINATION ${copy})
 endforeach()
 execute_process(
