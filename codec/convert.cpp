@@ -12,12 +12,13 @@ namespace {
 // precomputed. The compiler keeps one loop per format.
 template <PixelFormat kFormat>
 void convert_plain(const uint8_t* source, uint8_t* target, uint32_t count) {
+  constexpr uint32_t kBytes = kFormat == PIXEL_BGRX32 || kFormat == PIXEL_RGBX32 ? 4 : 3;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t p = static_cast<uint32_t>(source[0]) | (static_cast<uint32_t>(source[1]) << 8);
     const uint8_t blue = static_cast<uint8_t>((p & 0x1F) * 255 / 31);
     const uint8_t green = static_cast<uint8_t>(((p >> 5) & 0x3F) * 255 / 63);
     const uint8_t red = static_cast<uint8_t>(((p >> 11) & 0x1F) * 255 / 31);
-    if (kFormat == PIXEL_RGB24) {
+    if (kFormat == PIXEL_RGB24 || kFormat == PIXEL_RGBX32) {
       target[0] = red;
       target[2] = blue;
     } else {
@@ -25,16 +26,16 @@ void convert_plain(const uint8_t* source, uint8_t* target, uint32_t count) {
       target[2] = red;
     }
     target[1] = green;
-    if (kFormat == PIXEL_BGRX32) target[3] = 0xFF;
+    if (kBytes == 4) target[3] = 0xFF;
     source += 2;
-    target += kFormat == PIXEL_BGRX32 ? 4 : 3;
+    target += kBytes;
   }
 }
 
 }  // namespace
 
 uint32_t pixel_bytes(PixelFormat format) {
-  return format == PIXEL_BGRX32 ? 4 : 3;
+  return format == PIXEL_BGRX32 || format == PIXEL_RGBX32 ? 4 : 3;
 }
 
 const char* convert_path_name(ConvertPath path) {
@@ -73,6 +74,8 @@ void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* targe
       return convert_plain<PIXEL_RGB24>(source, target, count);
     case PIXEL_BGRX32:
       return convert_plain<PIXEL_BGRX32>(source, target, count);
+    case PIXEL_RGBX32:
+      return convert_plain<PIXEL_RGBX32>(source, target, count);
     case PIXEL_BGR24:
       break;
   }

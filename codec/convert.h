@@ -19,6 +19,7 @@ enum PixelFormat {
   PIXEL_BGR24,   // blue, green, red: the DLL's rows, Qt's Format_BGR888
   PIXEL_RGB24,   // red, green, blue: gdk-pixbuf's RGB, Qt's Format_RGB888
   PIXEL_BGRX32,  // blue, green, red, 0xFF: Qt's Format_RGB32 on little-endian machines
+  PIXEL_RGBX32,  // red, green, blue, 0xFF: the web's opaque RGBA, Qt's Format_RGBX8888
 };
 
 // Bytes per converted pixel: 3 or 4.
@@ -57,9 +58,10 @@ void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* targe
 // 16 pixels at a time, the rest by the plain loop.
 void convert_run_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
 void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
-// Four-byte pixels eight at a time with SSE2, for both vector paths; returns
-// how many pixels it converted (count rounded down to a multiple of 8).
-uint32_t quads_sse2(const uint8_t* source, uint8_t* target, uint32_t count);
+// Four-byte pixels (PIXEL_BGRX32 or PIXEL_RGBX32) eight at a time with SSE2,
+// for both vector paths; returns how many pixels it converted (count rounded
+// down to a multiple of 8).
+uint32_t quads_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
 #endif
 
 }  // namespace mrvln
