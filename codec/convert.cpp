@@ -46,6 +46,8 @@ const char* convert_path_name(ConvertPath path) {
       return "sse2";
     case CONVERT_SSSE3:
       return "ssse3";
+    case CONVERT_SIMD128:
+      return "simd128";
   }
   return "?";
 }
@@ -59,13 +61,20 @@ ConvertPath best_convert_path() {
   if ((edx & bit_SSE2) == 0) return CONVERT_PLAIN;
   if ((ecx & bit_SSSE3) == 0) return CONVERT_SSE2;
   return CONVERT_SSSE3;
+#elif MRVLN_SIMD128
+  return CONVERT_SIMD128;
 #else
   return CONVERT_PLAIN;
 #endif
 }
 
 bool convert_path_supported(ConvertPath path) {
+#if MRVLN_X86
+  // Each x86 path needs the instructions of the one before it and more.
   return path >= CONVERT_PLAIN && path <= best_convert_path();
+#else
+  return path == CONVERT_PLAIN || path == best_convert_path();
+#endif
 }
 
 void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
@@ -91,8 +100,11 @@ void convert_run(ConvertPath path, PixelFormat format, const uint8_t* source, ui
     case CONVERT_SSE2:
       return convert_run_sse2(format, source, target, count);
     case CONVERT_PLAIN:
+    case CONVERT_SIMD128:
       break;
   }
+#elif MRVLN_SIMD128
+  if (path == CONVERT_SIMD128) return convert_run_simd128(format, source, target, count);
 #else
   (void)path;
 #endif

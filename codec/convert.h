@@ -1,6 +1,8 @@
 // The 5-6-5 conversion: pixel formats, paths, and the choice between paths.
-// Every path gives the same bytes; the vector ones exist on x86 only and run
-// only on processors that have their instructions.
+// Every path gives the same bytes. The x86 vector paths exist on x86 only and
+// run only on processors that have their instructions; the WebAssembly one
+// exists only in builds for engines with 128-bit SIMD (-msimd128), since a
+// module cannot hold instructions its engine lacks.
 #ifndef MRVLN_CODEC_CONVERT_H
 #define MRVLN_CODEC_CONVERT_H
 
@@ -10,6 +12,12 @@
 #define MRVLN_X86 1
 #else
 #define MRVLN_X86 0
+#endif
+
+#if defined(__wasm_simd128__)
+#define MRVLN_SIMD128 1
+#else
+#define MRVLN_SIMD128 0
 #endif
 
 namespace mrvln {
@@ -26,11 +34,12 @@ enum PixelFormat {
 uint32_t pixel_bytes(PixelFormat format);
 
 enum ConvertPath {
-  CONVERT_PLAIN,  // any processor
-  CONVERT_SSE2,   // x86 only
-  CONVERT_SSSE3,  // x86 only
+  CONVERT_PLAIN,    // any processor
+  CONVERT_SSE2,     // x86 only
+  CONVERT_SSSE3,    // x86 only
+  CONVERT_SIMD128,  // WebAssembly built with SIMD only
 };
-constexpr int CONVERT_PATH_COUNT = 3;
+constexpr int CONVERT_PATH_COUNT = 4;
 
 const char* convert_path_name(ConvertPath path);
 
@@ -62,6 +71,13 @@ void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* targe
 // for both vector paths; returns how many pixels it converted (count rounded
 // down to a multiple of 8).
 uint32_t quads_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
+#endif
+
+#if MRVLN_SIMD128
+// 8 (four-byte pixels) or 16 (three-byte pixels) at a time, the rest by the
+// plain loop.
+void convert_run_simd128(PixelFormat format, const uint8_t* source, uint8_t* target,
+                         uint32_t count);
 #endif
 
 }  // namespace mrvln
