@@ -3,7 +3,8 @@
 // through the file input. Checked: the pixels on every canvas and on the
 // screen at 100 % and 200 %, each file's line (refusals and other files),
 // the PNG and zip that saving makes, the keys, a phone's screen, and that
-// no request leaves the folder.
+// no request leaves the folder. And the package itself in the browser, with
+// both modules, on every fixture and fuzz seed.
 import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -12,7 +13,7 @@ import { after, before, test } from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { Chromium } from './chromium.mjs';
-import { INPUTS, manifest, PAGE, readPng, readZip } from './helpers.mjs';
+import { INPUTS, manifest, PACKAGE, PAGE, readPng, readZip } from './helpers.mjs';
 
 const ROOT = join(dirname(fileURLToPath(import.meta.url)), '../..');
 const PAGE_URL = pathToFileURL(join(PAGE, 'index.html')).href;
@@ -231,6 +232,46 @@ test('on a phone: no sideways scrolling, each picture pixel 3 x 3 screen pixels 
   assert.ok(layout.font >= 16);
   assert.ok(await shownExactly(0, readFileSync(FILES[0].rgba), FILES[0].width, FILES[0].height, 3,
                                phone));
+});
+
+test('the package in the browser: every fixture and fuzz seed, both modules', async () => {
+  const session = await browser.newPage(400, 300);
+  const source = readFileSync(join(PACKAGE, 'morvellane.js'), 'utf8');
+  await browser.evaluate(session, `(async () => {
+    const url = URL.createObjectURL(new Blob([${JSON.stringify(source)}],
+                                              { type: 'text/javascript' }));
+    const m = await import(url);
+    window.decoders = [await m.createDecoder({ simd: true }), await m.createDecoder({ simd: false })];
+    window.answer = (base64) => {
+      const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+      return window.decoders.map((decoder) => {
+        try {
+          const { width, height, data } = decoder.decode(bytes);
+          let text = '';
+          for (let i = 0; i < data.length; i += 0x8000)
+            text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
+          return { width, height, rgba: btoa(text), path: decoder.path };
+        } catch (error) {
+          return { reason: error.reason, code: error.code, path: decoder.path };
+        }
+      });
+    };
+  })()`);
+  const entries = [...manifest('fixtures'), ...manifest('core')];
+  for (const entry of entries) {
+    const bytes = readFileSync(entry.input).toString('base64');
+    for (const got of await browser.evaluate(session, `answer(${JSON.stringify(bytes)})`)) {
+      const what = `${basename(entry.input)} (${got.path})`;
+      if (entry.reason) {
+        assert.deepEqual([got.reason, got.code], [entry.reason, entry.code], what);
+      } else {
+        assert.deepEqual([got.width, got.height], [entry.width, entry.height], what);
+        assert.ok(Buffer.from(got.rgba, 'base64').equals(readFileSync(entry.rgba)), what);
+      }
+    }
+  }
+  assert.deepEqual(await browser.evaluate(session, 'decoders.map((d) => d.path)'),
+                   ['simd128', 'plain']);
 });
 
 test('nothing is requested but the page\'s own files', () => {
