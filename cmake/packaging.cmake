@@ -6,6 +6,11 @@
 get_property(names GLOBAL PROPERTY MRVLN_CPACK_NAMES)
 foreach(name IN LISTS names)
   get_property(value GLOBAL PROPERTY MRVLN_CPACK_${name})
+  # Descriptions are written as in a control file, continuation lines after
+  # one space; CPack adds that space itself, and two make a line verbatim.
+  if(name MATCHES "_DESCRIPTION$")
+    string(REPLACE "\n " "\n" value "${value}")
+  endif()
   set(${name} "${value}")
 endforeach()
 set(CPACK_GENERATOR DEB)
