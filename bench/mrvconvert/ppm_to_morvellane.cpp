@@ -11,15 +11,31 @@
 
 namespace {
 
-uint32_t nearest_level(uint32_t value, uint32_t max) { return (value * max + 127) / 255; }
+uint32_t nearest_level(uint32_t value, uint32_t max) {
+  return (value * max + 127) / 255;
+}
+
+// The next number of a PPM header, past white space and # comments.
+bool header_number(FILE* f, int* value) {
+  int c = fgetc(f);
+  while (c == '#' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+    if (c == '#')
+      while (c != '\n' && c != EOF) c = fgetc(f);
+    c = fgetc(f);
+  }
+  if (c < '0' || c > '9') return false;
+  *value = 0;
+  for (; c >= '0' && c <= '9' && *value < 1000000; c = fgetc(f)) *value = *value * 10 + (c - '0');
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';  // one white space ends it
+}
 
 bool read_ppm(const char* path, int* width, int* height, std::vector<uint8_t>* rgb) {
   FILE* f = fopen(path, "rb");
   if (f == nullptr) return false;
   int max = 0;
-  const bool header = fscanf(f, "P6 %d %d %d", width, height, &max) == 3 && fgetc(f) != EOF &&
-                      max == 255 && *width > 0 && *height > 0 && *width <= 65535 &&
-                      *height <= 65535;
+  const bool header = fgetc(f) == 'P' && fgetc(f) == '6' && header_number(f, width) &&
+                      header_number(f, height) && header_number(f, &max) && max == 255 &&
+                      *width > 0 && *height > 0 && *width <= 65535 && *height <= 65535;
   if (header) {
     rgb->resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 3);
     if (fread(rgb->data(), 1, rgb->size(), f) != rgb->size()) rgb->clear();

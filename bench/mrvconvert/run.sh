@@ -62,7 +62,7 @@ if [ "$(find archive -name '*.bmp' 2> /dev/null | wc -l)" -ne "$((PICTURES + 1))
     [ "$i" -lt "${#sources[@]}" ] && cp "archive/$name.bmp" photos/
     rm "$name.ppm"
   done
-  "$BENCH/bench/core/write_bench_picture" 3840 2160 archive/bench_4k_3840x2160.bmp
+  "$BENCH/bench/write_bench_picture" 3840 2160 archive/bench_4k_3840x2160.bmp
 fi
 rm -rf samples && mkdir samples && "$BENCH/tools/make_samples/make_samples" samples
 rm -f samples/not_morvellane_24bit.bmp samples/truncated_64x64.bmp
