@@ -11,8 +11,10 @@
 #   bash tests/qt/kde/kde_thumbnail_check.sh SAMPLES_DIR
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
-[ $# -eq 1 ] && [ -f "$1/colour_chart_odd_173x97.bmp" ] ||
-  { echo "usage: $0 SAMPLES_DIR (a folder written by make_samples)" >&2; exit 2; }
+if [ $# -ne 1 ] || [ ! -f "$1/colour_chart_odd_173x97.bmp" ]; then
+  echo "usage: $0 SAMPLES_DIR (a folder written by make_samples)" >&2
+  exit 2
+fi
 version() { dpkg-query -W -f='${Version}' "$1" 2> /dev/null || echo 'not installed'; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
