@@ -28,7 +28,7 @@ run_tests "$ROOT/build/native" -j2
 echo "== the DLL under Wine"
 # Started here too, so that listing the cases before the run is quick as well.
 bash "$ROOT/scripts/wine_session.sh"
-run_tests "$ROOT/build/win32"
+run_tests "$ROOT/build/win32" -j2
 echo "== the core for aarch64, under qemu-aarch64"
 cmake -S "$ROOT" -B "$ROOT/build/aarch64" -G Ninja -DMRVLN_CORE_ONLY=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-aarch64-linux.cmake" > /dev/null
