@@ -192,10 +192,10 @@ bool MorvellaneHandler::canRead() const {
 }
 
 bool MorvellaneHandler::read(QImage* image) {
-  // Format_RGB32 straight from the core, what painting wants: a 3840 x 2160
-  // read took 30-52 ms this way against 73-165 ms as Format_BGR888 plus
-  // convertToFormat(Format_RGB32) (qt/bench_qt, 6 runs on a loaded 2-vCPU
-  // EPYC). The larger image costs a third more memory, as Qt's BMP reader's.
+  // Format_RGB32 straight from the core, what painting wants: faster than
+  // Format_BGR888 plus convertToFormat(Format_RGB32) (bench/qt/bench_qt; the
+  // figures are in docs/qt-plugin.md). The larger image costs a third more
+  // memory, as Qt's BMP reader's does.
   return read_morvellane(device(), mrvln::PIXEL_BGRX32, image);
 }
 
