@@ -8,10 +8,10 @@
 
 #include "codec/result.h"
 #include "faulty_kernel.h"
-#include "tests/fixtures/morvellane_builder.h"
-#include "tests/fixtures/reference_decode.h"
 #include "gtest/gtest.h"
 #include "import_patch.h"
+#include "tests/fixtures/morvellane_builder.h"
+#include "tests/fixtures/reference_decode.h"
 #include "tests/support/win_test_support.h"
 
 using faults::Call;

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "faulty_kernel.h"
+#include "gtest/gtest.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
-#include "gtest/gtest.h"
 #include "tests/support/win_test_support.h"
 
 using wintest::plugin;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "codec/result.h"
+#include "gtest/gtest.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
-#include "gtest/gtest.h"
 #include "tests/support/win_test_support.h"
 
 using wintest::plugin;
