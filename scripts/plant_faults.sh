@@ -98,7 +98,7 @@ fault viewer_limit codec/morvellane.cpp \
   'size > output_limit)' 'size > 2 * output_limit)' \
   'the viewers get twice the allocation limit'
 fault chunk_tail codec/convert_lanes.h \
-  'convert_run_plain(format, source + 2 * done, target + size * done, count - done);' '' \
+  'target + size * done, count - done);' 'target + size * done, 0);' \
   'vector paths leave the pixels after the last chunk unconverted'
 fault chunk_order codec/convert_lanes.h \
   'done = kRedFirst(source, target, count);' 'done = kBlueFirst(source, target, count);' \
