@@ -51,3 +51,39 @@ function(mrvln_copyright component package)
   install(FILES ${PROJECT_BINARY_DIR}/debian-copyright DESTINATION share/doc/${package}
           RENAME copyright COMPONENT ${component})
 endfunction()
+
+include(GoogleTest)
+# Registers every case of the GoogleTest program `target` as a CTest test of
+# its own, named TARGET.Suite.Case, so that a failure names its case. The
+# cases are listed when ctest runs (through the tree's emulator, Wine, for the
+# Windows programs, which share the Wine session of tests/). FILTER: a
+# GoogleTest filter of the cases to register. TIMEOUT and ENVIRONMENT (a
+# list) apply to every case; they are set from a file of their own, since
+# gtest_discover_tests would split a list-valued property.
+function(mrvln_gtest target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FILTER;TIMEOUT" "ENVIRONMENT")
+  set(filter "")
+  if(arg_FILTER)
+    set(filter TEST_FILTER ${arg_FILTER})
+  endif()
+  gtest_discover_tests(${target} TEST_PREFIX ${target}. ${filter} NO_PRETTY_VALUES
+                       DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  set(properties "")
+  if(arg_TIMEOUT)
+    string(APPEND properties " TIMEOUT ${arg_TIMEOUT}")
+  endif()
+  if(arg_ENVIRONMENT)
+    string(APPEND properties " ENVIRONMENT [==[${arg_ENVIRONMENT}]==]")
+  endif()
+  if(WIN32)
+    string(APPEND properties " FIXTURES_REQUIRED wine_session")
+  endif()
+  if(properties STREQUAL "")
+    return()
+  endif()
+  set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_properties.cmake)
+  file(WRITE ${file} "if(${target}_TESTS)\n"
+                     "  set_tests_properties(\${${target}_TESTS} PROPERTIES${properties})\n"
+                     "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+endfunction()

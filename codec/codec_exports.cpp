@@ -92,7 +92,7 @@ extern "C" int32_t __stdcall GetPicture(const char* source, int32_t data_length,
   ByteView image;
   if (mode == SOURCE_FILE) {
     uint32_t size = 0;
-    const Result loaded = LoadFileImage(source, &file_image, &size);
+    const Result loaded = load_file_image(source, &file_image, &size);
     if (loaded != RESULT_SUCCESS) return loaded;
     image = ByteView{file_image, size};
   } else if (mode == SOURCE_MEMORY) {

@@ -67,22 +67,7 @@ uint32_t quads_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, 
 }
 
 void convert_run_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
-  uint32_t done;
-  switch (format) {
-    case PIXEL_BGRX32:
-    case PIXEL_RGBX32:
-      done = quads_sse2(format, source, target, count);
-      break;
-    case PIXEL_RGB24:
-      done = triples_sse2<true>(source, target, count);
-      break;
-    case PIXEL_BGR24:
-    default:
-      done = triples_sse2<false>(source, target, count);
-      break;
-  }
-  const uint32_t size = pixel_bytes(format);
-  convert_run_plain(format, source + 2 * done, target + size * done, count - done);
+  convert_run_chunks<triples_sse2<true>, triples_sse2<false>>(format, source, target, count);
 }
 
 }  // namespace mrvln

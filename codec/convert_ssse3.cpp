@@ -46,22 +46,7 @@ __attribute__((target("ssse3"))) uint32_t triples_ssse3(const uint8_t* source, u
 }  // namespace
 
 void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
-  uint32_t done;
-  switch (format) {
-    case PIXEL_BGRX32:  // four-byte pixels need no shuffle
-    case PIXEL_RGBX32:
-      done = quads_sse2(format, source, target, count);
-      break;
-    case PIXEL_RGB24:
-      done = triples_ssse3<true>(source, target, count);
-      break;
-    case PIXEL_BGR24:
-    default:
-      done = triples_ssse3<false>(source, target, count);
-      break;
-  }
-  const uint32_t size = pixel_bytes(format);
-  convert_run_plain(format, source + 2 * done, target + size * done, count - done);
+  convert_run_chunks<triples_ssse3<true>, triples_ssse3<false>>(format, source, target, count);
 }
 
 }  // namespace mrvln

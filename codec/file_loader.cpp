@@ -4,7 +4,7 @@
 
 namespace mrvln {
 
-Result LoadFileImage(const char* path, uint8_t** image_out, uint32_t* size_out) {
+Result load_file_image(const char* path, uint8_t** image_out, uint32_t* size_out) {
   *image_out = nullptr;
   *size_out = 0;
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

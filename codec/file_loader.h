@@ -11,7 +11,7 @@ namespace mrvln {
 // On success *image_out is a fixed block (free it with LocalFree) holding all
 // *size_out bytes of the file, and the file is closed. On failure nothing is
 // left open or allocated and *image_out is null.
-Result LoadFileImage(const char* path, uint8_t** image_out, uint32_t* size_out);
+Result load_file_image(const char* path, uint8_t** image_out, uint32_t* size_out);
 
 }  // namespace mrvln
 

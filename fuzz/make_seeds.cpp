@@ -1,7 +1,8 @@
 // Writes the seed corpus of the fuzz targets, made by the fixture builder:
 // valid pictures of small odd and even widths, bottom-up and top-down, each
-// named defect, and files cut short.
+// named defect, and files cut short. Makes the folder if it is missing.
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
+  mkdir(dir.c_str(), 0777);  // an existing folder is fine; a failure shows when writing
   int written = 0;
   bool ok = true;
   auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {

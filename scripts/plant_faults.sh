@@ -6,7 +6,9 @@
 #   bash scripts/plant_faults.sh [FAULT...]     (default: every fault)
 # Each fault is one exact text replacement; a fault whose text is no longer
 # in the tree is reported as STALE, so it can be refreshed after a refactor.
-# Left out of the runs: fuzz_short_* (timed random runs, not repeatable) and
+# A fault is caught by the programs named in the table (TREE/PROGRAM, with
+# how many of its cases failed). Left out of the runs: the fuzzing passes
+# fuzz_short_* (half a minute per fault; their replays stay in) and
 # reproducible_dll (two clean builds of the DLL).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -95,6 +97,12 @@ fault row_end_fill codec/morvellane.cpp \
 fault viewer_limit codec/morvellane.cpp \
   'size > output_limit)' 'size > 2 * output_limit)' \
   'the viewers get twice the allocation limit'
+fault chunk_tail codec/convert_lanes.h \
+  'target + size * done, count - done);' 'target + size * done, 0);' \
+  'vector paths leave the pixels after the last chunk unconverted'
+fault chunk_order codec/convert_lanes.h \
+  'done = kRedFirst(source, target, count);' 'done = kBlueFirst(source, target, count);' \
+  'vector paths write blue first where red first is asked for'
 
 say() { printf '[plant] %s\n' "$*" >&2; }
 
@@ -136,14 +144,18 @@ build() {
     cmake --build "$WORK/build/native" >> "$WORK/build.log" 2>&1
 }
 
-# Runs both test trees; prints the failed tests as TREE/NAME, one a line.
+# Runs both test trees; prints the programs whose tests failed as
+# TREE/PROGRAM×CASES, one a line (a test that is no GoogleTest case counts
+# as a program of one case).
 failed_tests() {
   local tree
+  bash "$SRC/scripts/wine_session.sh"
   for tree in native win32; do
-    ctest --test-dir "$WORK/build/$tree" --timeout 300 -E '^(fuzz_short_|reproducible_dll)' \
+    ctest --test-dir "$WORK/build/$tree" -j2 --timeout 300 -E '^(fuzz_short_|reproducible_dll)' \
       > "$WORK/ctest-$tree.log" 2>&1 || true
     sed -n '/The following tests FAILED/,$p' "$WORK/ctest-$tree.log" |
-      sed -n "s/^[[:space:]]*[0-9]* - \\([^ ]*\\) .*/$tree\\/\\1/p"
+      sed -n 's/^[[:space:]]*[0-9]* - \([^ .]*\)[. ].*/\1/p' | sort | uniq -c |
+      awk -v tree="$tree" '{print tree "/" $2 "×" $1}'
   done
 }
 

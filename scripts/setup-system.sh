@@ -16,7 +16,7 @@ set -euo pipefail
 
 # ---- Debian packages the project needs (one list: add new ones here) ----
 PACKAGES=(
-  cmake ninja-build binutils zip
+  cmake ninja-build binutils
   g++-mingw-w64-i686
   clang libclang-rt-14-dev
   googletest libbenchmark-dev

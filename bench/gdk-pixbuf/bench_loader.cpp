@@ -3,9 +3,11 @@
 // The BMP loader has no whole-file entry, so gdk_pixbuf_new_from_file feeds it
 // 64 KiB chunks; that path is reproduced here for it, since the MIME type
 // sends this file to the Morvellane loader. Needs the build tree's loader
-// cache and MIME database (target run_pixbuf_bench sets both).
+// cache and MIME database (target run_pixbuf_bench sets both; it is run by
+// scripts/bench_readers.sh). Usage: pixbuf_bench [RUNS] [FILE]
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
@@ -46,14 +48,19 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string path = argc > 1 ? argv[1] : "bench_3840x2160.bmp";
+  const int runs = argc > 1 ? atoi(argv[1]) : 7;
+  if (runs < 1) {
+    fprintf(stderr, "usage: %s [RUNS] [FILE]\n", argv[0]);
+    return 2;
+  }
+  const std::string path = argc > 2 ? argv[2] : "bench_3840x2160.bmp";
   if (!fixtures::write_file(path, fixtures::colour_chart(3840, 2160).build())) return 1;
   GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), nullptr, nullptr);
   gchar* name = format ? gdk_pixbuf_format_get_name(format) : nullptr;
   printf("gdk_pixbuf_new_from_file picks: %s\n", name ? name : "nothing");
   g_free(name);
   std::vector<double> ours, chunked, standard;
-  for (int round = 0; round < 7; ++round) {
+  for (int round = 0; round < runs; ++round) {
     double t = now_ms();
     GdkPixbuf* a = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
     ours.push_back(now_ms() - t);
@@ -70,9 +77,9 @@ int main(int argc, char** argv) {
   }
   printf("first round: morvellane new_from_file %.2f ms, bmp %.2f ms\n", ours[0], standard[0]);
   printf(
-      "median of 7: morvellane new_from_file %.2f ms, morvellane 64 KiB chunks %.2f ms, "
+      "median of %d: morvellane new_from_file %.2f ms, morvellane 64 KiB chunks %.2f ms, "
       "bmp 64 KiB chunks %.2f ms\n",
-      median(ours), median(chunked), median(standard));
+      runs, median(ours), median(chunked), median(standard));
   printf("ratio (bmp / morvellane new_from_file): %.2fx\n", median(standard) / median(ours));
   remove(path.c_str());
   return 0;

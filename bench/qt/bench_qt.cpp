@@ -1,9 +1,11 @@
 // Read speed of a 3840 x 2160 Morvellane bitmap against Qt's own BMP reader
 // on the same file, each read ending in the format a viewer paints
-// (Format_RGB32). One process, one run of each; not a test. Build with
-// -DMRVLN_BENCH=ON in an optimised tree without sanitizers, then
-//   build/TREE/qt/bench_qt [FILE_DIR]
+// (Format_RGB32). One process, RUNS rounds of every read taken in turns,
+// medians; not a test. Built in the benchmark tree (-DMRVLN_BENCH=ON) and
+// run by scripts/bench_readers.sh, or as
+//   build/bench/bench/bench_qt [RUNS] [FILE_DIR]
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 
 #include <QCoreApplication>
@@ -11,11 +13,12 @@
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "tests/fixtures/morvellane_builder.h"
 #include "readers/qt/morvellane_handler.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 namespace {
 
@@ -27,11 +30,10 @@ void unmap(void* info) {
   delete block;
 }
 
-// The stretch, measured and not shipped: 5-18 ms per read mostly, but one
-// run in six stalled 150-220 ms while the kernel compacted memory, far worse
-// than the 30-50 ms of ordinary pages, so viewers keep QImage's own memory.
-// A 2 MiB-aligned mapping with transparent huge pages asked
-// for, handed to QImage with a cleanup function, under Qt's allocation limit.
+// Measured and not shipped: a 2 MiB-aligned mapping with transparent huge
+// pages asked for, handed to QImage with a cleanup function, under Qt's
+// allocation limit. Reads are faster, but some stall while the kernel
+// compacts memory (docs/qt-plugin.md), so viewers keep QImage's own memory.
 bool huge_page_image(const mrvln::ImagePlan& plan, QImage::Format format, QImage* image) {
   const uint64_t limit = static_cast<uint64_t>(QImageReader::allocationLimit()) << 20;
   if (limit != 0 && plan.output_size > limit) return false;
@@ -56,8 +58,12 @@ double time_ms(const std::function<QImage()>& read, QImage* out) {
   QElapsedTimer t;
   t.start();
   *out = read();
-  const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-  return ms;
+  return static_cast<double>(t.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
 }
 
 QImage direct(const QString& path, mrvln::PixelFormat format,
@@ -75,8 +81,13 @@ QImage direct(const QString& path, mrvln::PixelFormat format,
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setLibraryPaths({QStringLiteral(MRVLN_QT_PLUGIN_ROOT)});
+  const int runs = argc > 1 ? atoi(argv[1]) : 7;
+  if (runs < 1) {
+    fprintf(stderr, "usage: %s [RUNS] [FILE_DIR]\n", argv[0]);
+    return 2;
+  }
   QTemporaryDir temp;
-  const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
+  const QString dir = argc > 2 ? QString::fromLocal8Bit(argv[2]) : temp.path();
   const QString path = dir + "/bench_3840x2160.bmp";
   {
     const std::vector<uint8_t> file = fixtures::colour_chart(3840, 2160).build();
@@ -89,39 +100,47 @@ int main(int argc, char** argv) {
     }
   }
   // Loads the plug-ins and warms the file's pages before anything is timed.
-  QImageReader(path).read();
+  const QImage reference = QImageReader(path).read().convertToFormat(QImage::Format_RGB32);
+  if (reference.isNull()) {
+    fprintf(stderr, "the plug-in does not read %s\n", qUtf8Printable(path));
+    return 1;
+  }
 
-  QImage qt_image, ours, rgb32, bgr888, huge, huge2;
-  const double qt_ms = time_ms(
+  const std::function<QImage()> reads[] = {
       [&] {
         QImageReader r(path, "bmp");
         r.setAutoDetectImageFormat(false);  // Qt's built-in reader
         return r.read().convertToFormat(QImage::Format_RGB32);
       },
-      &qt_image);
-  const double plugin_ms = time_ms(
-      [&] {
-        QImageReader r(path);
-        return r.read().convertToFormat(QImage::Format_RGB32);
-      },
-      &ours);
-  const double rgb32_ms = time_ms([&] { return direct(path, mrvln::PIXEL_BGRX32); }, &rgb32);
-  const double bgr888_ms = time_ms([&] { return direct(path, mrvln::PIXEL_BGR24); }, &bgr888);
-  const double huge_ms =
-      time_ms([&] { return direct(path, mrvln::PIXEL_BGRX32, huge_page_image); }, &huge);
-  const double huge2_ms =
-      time_ms([&] { return direct(path, mrvln::PIXEL_BGRX32, huge_page_image); }, &huge2);
-  if (ours.isNull() || !(ours == rgb32) || !(ours == bgr888) || !(ours == huge)) {
-    fprintf(stderr, "the reads disagree\n");
-    return 1;
+      [&] { return QImageReader(path).read().convertToFormat(QImage::Format_RGB32); },
+      [&] { return direct(path, mrvln::PIXEL_BGRX32); },
+      [&] { return direct(path, mrvln::PIXEL_BGR24); },
+      [&] { return direct(path, mrvln::PIXEL_BGRX32, huge_page_image); },
+  };
+  const char* const names[] = {
+      "Qt's own BMP reader                     ", "plug-in through QImageReader (RGB32)    ",
+      "handler, Format_RGB32 directly          ", "handler, Format_BGR888 + convertToFormat",
+      "handler, RGB32 in a huge-page buffer    "};
+  constexpr int kReads = 5;
+  std::vector<double> ms[kReads];
+  for (int round = 0; round < runs; ++round)
+    for (int i = 0; i < kReads; ++i) {
+      QImage image;
+      ms[i].push_back(time_ms(reads[i], &image));
+      // Every read of this file must give the plug-in's picture; Qt's own
+      // reader gives its wrong one.
+      if (i >= 1 && !(image == reference)) {
+        fprintf(stderr, "the reads disagree: %s\n", names[i]);
+        return 1;
+      }
+    }
+  printf("3840 x 2160, read + conversion to Format_RGB32, median of %d rounds (min to max):\n",
+         runs);
+  for (int i = 0; i < kReads; ++i) {
+    const auto range = std::minmax_element(ms[i].begin(), ms[i].end());
+    printf("  %s %7.2f ms (%.2f to %.2f)", names[i], median(ms[i]), *range.first, *range.second);
+    if (i == 1) printf("  %.2fx Qt's", median(ms[0]) / median(ms[1]));
+    printf("\n");
   }
-  printf("3840 x 2160, read + conversion to Format_RGB32, one run each:\n");
-  printf("  Qt's own BMP reader                      %7.2f ms\n", qt_ms);
-  printf("  plug-in through QImageReader (RGB32)     %7.2f ms  %.2fx Qt's\n", plugin_ms,
-         qt_ms / plugin_ms);
-  printf("  handler, Format_RGB32 directly           %7.2f ms\n", rgb32_ms);
-  printf("  handler, Format_BGR888 + convertToFormat %7.2f ms\n", bgr888_ms);
-  printf("  handler, RGB32 in a huge-page buffer     %7.2f ms (first), %.2f ms (second)\n", huge_ms,
-         huge2_ms);
   return 0;
 }

@@ -109,40 +109,45 @@ QSize peek_size(QIODevice* device) {
   return QSize(plan.picture.width, static_cast<int>(plan.picture.rows));
 }
 
-bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image,
-                     ImageAllocator allocator) {
-  if (device == nullptr || image == nullptr) return false;
+namespace {
+
+// Reads the fixed header from the device's position and plans the picture;
+// false for anything that is not a Morvellane bitmap this reader takes, or,
+// where the size is known, a file too short for its rows (refused before
+// anything is allocated).
+bool read_plan(QIODevice* device, mrvln::PixelFormat format, mrvln::ImagePlan* plan) {
   const qint64 start = device->pos();
   char header[mrvln::PIXEL_DATA_OFFSET];
   if (!read_exactly(device, header, sizeof header)) return false;
   const mrvln::ByteView header_view = view_of(header, sizeof header);
-  mrvln::ImagePlan plan;
   if (!mrvln::is_morvellane(header_view) ||
-      mrvln::plan_image(header_view, format, 4, OUTPUT_LIMIT, &plan) != mrvln::RESULT_SUCCESS)
+      mrvln::plan_image(header_view, format, 4, OUTPUT_LIMIT, plan) != mrvln::RESULT_SUCCESS)
     return false;
-  // Where the size is known, a file too short for its rows is refused before
-  // anything is allocated.
-  if (!device->isSequential()) {
-    const qint64 available = device->size() - start;
-    if (available < 0 || !mrvln::file_holds_rows(plan.picture, static_cast<uint64_t>(available)))
-      return false;
-  }
+  if (device->isSequential()) return true;
+  const qint64 available = device->size() - start;
+  return available >= 0 && mrvln::file_holds_rows(plan->picture, static_cast<uint64_t>(available));
+}
 
+// The image the rows go into, from `allocator`: the core writes rows of
+// plan.layout.stride bytes into a block of plan.output_size, so the image's
+// layout must be exactly that.
+bool make_image(const mrvln::ImagePlan& plan, mrvln::PixelFormat format, ImageAllocator allocator,
+                QImage* image) {
+  if (!(allocator != nullptr ? allocator : allocate)(plan, qt_format(format), image)) return false;
+  return !image->isNull() && static_cast<uint64_t>(image->bytesPerLine()) == plan.layout.stride &&
+         static_cast<uint64_t>(image->sizeInBytes()) >= plan.output_size;
+}
+
+// Reads the stored rows in chunks and converts every whole row as soon as
+// it is in; reads no byte past the declared rows. False when the device
+// ends first.
+bool read_rows(QIODevice* device, const mrvln::ImagePlan& plan, uchar* output) {
   const uint32_t row_bytes = plan.picture.source_row_size;
   const uint32_t buffer_size = row_bytes > CHUNK_BYTES ? row_bytes : CHUNK_BYTES;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[buffer_size]);
-  QImage result;
-  if (!buffer || !(allocator != nullptr ? allocator : allocate)(plan, qt_format(format), &result))
-    return false;
-  // The core writes rows of plan.layout.stride bytes into a block of
-  // plan.output_size; the image's layout must be exactly that.
-  if (result.isNull() || static_cast<uint64_t>(result.bytesPerLine()) != plan.layout.stride ||
-      static_cast<uint64_t>(result.sizeInBytes()) < plan.output_size)
-    return false;
-
+  if (!buffer) return false;
   // One processor check for the whole picture, not one per chunk.
   const mrvln::ConvertPath path = mrvln::best_convert_path();
-  uchar* const output = result.bits();
   uint32_t held = 0;                           // bytes in the buffer
   uint32_t unread = plan.picture.source_size;  // never read past the declared rows
   uint32_t next_row = 0;
@@ -165,6 +170,19 @@ bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image
     memmove(buffer.get(), buffer.get() + rows.size, rest);
     held = rest;
   }
+  return true;
+}
+
+}  // namespace
+
+bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image,
+                     ImageAllocator allocator) {
+  if (device == nullptr || image == nullptr) return false;
+  mrvln::ImagePlan plan;
+  QImage result;
+  if (!read_plan(device, format, &plan) || !make_image(plan, format, allocator, &result) ||
+      !read_rows(device, plan, result.bits()))
+    return false;
   *image = result;
   return true;
 }
@@ -176,10 +194,10 @@ bool MorvellaneHandler::canRead() const {
 }
 
 bool MorvellaneHandler::read(QImage* image) {
-  // Format_RGB32 straight from the core, what painting wants: a 3840 x 2160
-  // read took 30-52 ms this way against 73-165 ms as Format_BGR888 plus
-  // convertToFormat(Format_RGB32) (qt/bench_qt, 6 runs on a loaded 2-vCPU
-  // EPYC). The larger image costs a third more memory, as Qt's BMP reader's.
+  // Format_RGB32 straight from the core, what painting wants: faster than
+  // Format_BGR888 plus convertToFormat(Format_RGB32) (bench/qt/bench_qt; the
+  // figures are in docs/qt-plugin.md). The larger image costs a third more
+  // memory, as Qt's BMP reader's does.
   return read_morvellane(device(), mrvln::PIXEL_BGRX32, image);
 }
 

@@ -11,8 +11,8 @@
 
 #include "codec/convert.h"
 #include "codec/morvellane.h"
-#include "tests/fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 using fixtures::MorvellaneBuilder;
 using mrvln::ConvertPath;
@@ -61,16 +61,11 @@ uint16_t mixed(uint32_t i) {
   return static_cast<uint16_t>((i * 2654435761u) >> 13);
 }
 
-void store_pixel(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 TEST_P(EachPathAndFormat, EverySixteenBitValue) {
   // One run of all 65,536 values: each value meets one lane position, and
   // neighbouring values differ in every channel.
   std::vector<uint8_t> source(2 * 65536);
-  for (uint32_t v = 0; v < 65536; ++v) store_pixel(&source[2 * v], static_cast<uint16_t>(v));
+  for (uint32_t v = 0; v < 65536; ++v) fixtures::set16(source, 2 * v, v);
   std::vector<uint8_t> target(size() * 65536, 0x5A);
   mrvln::convert_run(path(), format(), source.data(), target.data(), 65536);
   for (uint32_t v = 0; v < 65536; ++v)
@@ -89,7 +84,8 @@ TEST_P(EachPathAndFormat, EveryRunLengthAndAlignment) {
         SCOPED_TRACE(::testing::Message() << count << " pixels, offsets " << from << ", " << to);
         // Exactly sized source, so a read past it is caught by the sanitizer.
         std::vector<uint8_t> source(from + 2 * count);
-        for (uint32_t i = 0; i < count; ++i) store_pixel(&source[from + 2 * i], mixed(i + count));
+        for (uint32_t i = 0; i < count; ++i)
+          fixtures::set16(source, from + 2 * i, mixed(i + count));
         std::vector<uint8_t> target(to + size() * count + 32, canary);
         mrvln::convert_run(path(), format(), source.data() + from, target.data() + to, count);
         for (uint32_t i = 0; i < to; ++i) ASSERT_EQ(target[i], canary) << "before, " << i;
@@ -105,8 +101,10 @@ TEST_P(EachPathAndFormat, EveryRunLengthAndAlignment) {
 TEST_P(EachPath, WholePicturesOfOddAndEvenWidths) {
   const struct {
     int32_t width, height;
-  } cases[] = {{1, 1},  {3, 2},   {5, 3},   {15, 4},  {16, 3},   {17, -3}, {31, 2},
-               {33, 5}, {47, -2}, {641, 3}, {640, 2}, {3839, 2}, {3840, 1}};
+  } cases[] = {// Row fills of 0 to 3 bytes, around one vector chunk and beyond.
+               {1, 1},   {2, 5},   {3, 2},   {4, -4},  {5, 3},    {7, -4},  {13, 5},
+               {14, 2},  {15, 4},  {16, 3},  {17, -3}, {31, 2},   {33, 5},  {34, -3},
+               {47, -2}, {641, 3}, {640, 2}, {642, 2}, {3839, 2}, {3840, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
     MorvellaneBuilder b(c.width, c.height);

@@ -1,9 +1,11 @@
-// Sizing, output header and pixel conversion on plain buffers.
+// Sizing, the output header and the decoded block on plain buffers; every
+// path over whole pictures is in tests/conversion.
 #include <vector>
 
 #include "codec/morvellane.h"
-#include "tests/fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
+#include "tests/fixtures/case_tables.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 using fixtures::MorvellaneBuilder;
 using mrvln::DecodePlan;
@@ -31,15 +33,6 @@ Decoded decode(const std::vector<uint8_t>& file) {
   return d;
 }
 
-std::vector<uint8_t> with_size_fields(int32_t width, int32_t height, size_t total_size) {
-  MorvellaneBuilder b(0, 0);
-  b.header().biWidth = width;
-  b.header().biHeight = height;
-  std::vector<uint8_t> file = b.build();
-  file.resize(total_size, 0);
-  return file;
-}
-
 TEST(Plan, StridesAndBlockSizes) {
   struct Case {
     int32_t width, height;
@@ -59,30 +52,8 @@ TEST(Plan, StridesAndBlockSizes) {
 }
 
 TEST(Plan, HostileSizesAreRefused) {
-  struct Case {
-    const char* what;
-    int32_t width, height;
-    mrvln::Result result;
-  } cases[] = {
-      {"negative width", -1, 1, mrvln::RESULT_BROKEN_DATA},
-      {"most negative width", INT32_MIN, 1, mrvln::RESULT_BROKEN_DATA},
-      {"most negative height", 1, INT32_MIN, mrvln::RESULT_BROKEN_DATA},
-      // W * 24 + 31 no longer fits in 32 bits.
-      {"row bits overflow", 178956970, 1, mrvln::RESULT_OUT_OF_MEMORY},
-      {"largest width", INT32_MAX, 1, mrvln::RESULT_OUT_OF_MEMORY},
-      // |H| * S no longer fits in 32 bits.
-      {"block overflow", 1000, 1 << 30, mrvln::RESULT_OUT_OF_MEMORY},
-      {"block overflow top-down", 1000, -(1 << 30), mrvln::RESULT_OUT_OF_MEMORY},
-      {"block overflow wrapping to small", 0x10000, 0x10000, mrvln::RESULT_OUT_OF_MEMORY},
-      // Sizes fit, but the file holds no rows.
-      {"rows missing", 100, 100, mrvln::RESULT_BROKEN_DATA},
-      {"rows missing top-down", 100, -100, mrvln::RESULT_BROKEN_DATA},
-      {"largest height", 1, INT32_MAX, mrvln::RESULT_OUT_OF_MEMORY},
-      {"largest fitting height", 1, 0x3FFFFFFF, mrvln::RESULT_BROKEN_DATA},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(decode(with_size_fields(c.width, c.height, 66)).result, c.result) << c.what;
-  }
+  for (const fixtures::HostileSize& c : fixtures::kHostileSizes)
+    EXPECT_EQ(decode(fixtures::header_declaring(c.width, c.height)).result, c.result) << c.what;
 }
 
 TEST(Plan, EveryTruncationIsBroken) {
@@ -102,38 +73,6 @@ TEST(OutputHeader, FieldsAndSignKept) {
     const Decoded d = decode(MorvellaneBuilder(640, height).build());
     ASSERT_EQ(d.result, mrvln::RESULT_SUCCESS);
     EXPECT_EQ(d.header, fixtures::expected_output_header(640, height)) << height;
-  }
-}
-
-// Checks every pixel and every fill byte of a decoded picture.
-void expect_picture(const MorvellaneBuilder& b, const Decoded& d) {
-  const uint32_t w = b.width();
-  ASSERT_EQ(d.pixels.size(), static_cast<size_t>(d.plan.stride) * b.rows());
-  for (uint32_t row = 0; row < b.rows(); ++row) {
-    const uint8_t* line = &d.pixels[static_cast<size_t>(row) * d.plan.stride];
-    for (uint32_t x = 0; x < w; ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, row));
-      ASSERT_TRUE(line[3 * x] == e.b && line[3 * x + 1] == e.g && line[3 * x + 2] == e.r)
-          << "pixel " << x << " row " << row;
-    }
-    for (uint32_t i = 3 * w; i < d.plan.stride; ++i)
-      ASSERT_EQ(line[i], 0xFF) << "fill, row " << row;
-  }
-}
-
-TEST(Convert, RowsAndFillAcrossWidths) {
-  for (int32_t width : {1, 2, 3, 4, 5, 7, 13, 31, 33, 641}) {
-    for (int32_t height : {1, 2, 5, -4}) {
-      MorvellaneBuilder b = fixtures::colour_chart(width, height);
-      // Make every pixel distinct per row so a row or column shift shows.
-      for (uint32_t row = 0; row < b.rows(); ++row)
-        for (uint32_t x = 0; x < b.width(); ++x)
-          b.pixel(x, row, static_cast<uint16_t>(b.pixel(x, row) ^ (row * 977 + x * 131)));
-      const Decoded d = decode(b.build());
-      ASSERT_EQ(d.result, mrvln::RESULT_SUCCESS) << width << " x " << height;
-      SCOPED_TRACE(::testing::Message() << width << " x " << height);
-      expect_picture(b, d);
-    }
   }
 }
 

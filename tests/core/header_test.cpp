@@ -2,8 +2,9 @@
 #include <vector>
 
 #include "codec/morvellane.h"
-#include "tests/fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
+#include "tests/fixtures/case_tables.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 using fixtures::Defect;
 using fixtures::MorvellaneBuilder;
@@ -21,33 +22,18 @@ bool accepts(const std::vector<uint8_t>& file) {
   return accepts_first(file, file.size());
 }
 
-struct AcceptanceCase {
-  const char* name;
-  Defect defect;
-  bool accepted;
-};
-
-class AcceptanceDefects : public ::testing::TestWithParam<AcceptanceCase> {};
+class AcceptanceDefects : public ::testing::TestWithParam<fixtures::AcceptanceCase> {};
 
 TEST_P(AcceptanceDefects, EachConditionDecidesAlone) {
-  const AcceptanceCase& c = GetParam();
+  const fixtures::AcceptanceCase& c = GetParam();
   EXPECT_EQ(accepts(MorvellaneBuilder(2, 2).defect(c.defect).build()), c.accepted);
   EXPECT_EQ(accepts(MorvellaneBuilder(5, 3).defect(c.defect).build()), c.accepted);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Header, AcceptanceDefects,
-    ::testing::Values(AcceptanceCase{"valid", Defect::kNone, true},
-                      AcceptanceCase{"type", Defect::kWrongType, false},
-                      AcceptanceCase{"offbits", Defect::kWrongPixelOffset, false},
-                      AcceptanceCase{"infosize", Defect::kWrongInfoSize, false},
-                      AcceptanceCase{"planes", Defect::kWrongPlanes, false},
-                      AcceptanceCase{"bitcount", Defect::kWrongBitCount, false},
-                      AcceptanceCase{"compression", Defect::kWrongCompression, false},
-                      AcceptanceCase{"storedsize", Defect::kStoredSizeImage, false},
-                      AcceptanceCase{"alignedsize", Defect::kAlignedSizeImage, false},
-                      AcceptanceCase{"zerosize", Defect::kZeroSizeImage, false}),
-    [](const ::testing::TestParamInfo<AcceptanceCase>& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Header, AcceptanceDefects, ::testing::ValuesIn(fixtures::kAcceptanceCases),
+                         [](const ::testing::TestParamInfo<fixtures::AcceptanceCase>& p) {
+                           return p.param.name;
+                         });
 
 TEST(Acceptance, SizeImageMarker) {
   struct Case {

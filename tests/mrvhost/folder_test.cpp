@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
+#include "tests/fixtures/morvellane_builder.h"
 #include "tool_runner.h"
 
 using fixtures::MorvellaneBuilder;
@@ -80,8 +80,13 @@ TEST(ConvertFolder, MixedBadAndGoodFiles) {
     ASSERT_TRUE(tooltest::read_bmp24(bytes, &bmp, &why)) << why;
     EXPECT_EQ(bmp.width, static_cast<int32_t>(tooltest::le32(e.bytes, 18)));
     EXPECT_EQ(bmp.height, static_cast<int32_t>(tooltest::le32(e.bytes, 22)));
-    const fixtures::Bgr first = fixtures::expected_bgr(tooltest::le16(e.bytes, 66));
-    EXPECT_TRUE((fixtures::Bgr{bmp.bgr[0], bmp.bgr[1], bmp.bgr[2]} == first));
+    // Every pixel, rows in stored order as both files keep them.
+    std::vector<uint8_t> expected;
+    for (size_t at = 66; at < e.bytes.size(); at += 2) {
+      const fixtures::Bgr p = fixtures::expected_bgr(tooltest::le16(e.bytes, at));
+      expected.insert(expected.end(), {p.b, p.g, p.r});
+    }
+    EXPECT_TRUE(bmp.bgr == expected) << "pixels differ";
   }
   // Only the converted files, and nothing from the subfolder.
   WIN32_FIND_DATAA found;

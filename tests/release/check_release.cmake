@@ -1,7 +1,8 @@
 # Builds the release target and checks the zip: exactly the plug-in, the tool,
 # INSTALL.txt and SHA256SUMS in one folder, the shipped files identical to the
 # built ones, every checksum right, INSTALL.txt taken from the README's
-# installation section, and the same zip again from a second run.
+# installation section, every entry of fixed mode and time, and the same zip
+# again from a second run with the files' times changed.
 # Usage: cmake -DBUILD=dir -DVERSION=x.y.z -DSPI=path -DTOOL=path -DREADME=path -DWORK=dir
 #        -P check_release.cmake
 set(name ifMrvln-${VERSION})
@@ -39,6 +40,16 @@ if(NOT unpacked STREQUAL expected)
   message(FATAL_ERROR "the zip holds '${unpacked}', expected '${expected}'")
 endif()
 set(dir ${WORK}/${name})
+
+# Mode 644 and 2000-01-01 for every entry, whatever the umask and the times
+# of the files packed.
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tvf ${zip} OUTPUT_VARIABLE listing)
+string(REGEX MATCHALL "[^\n]+" entries "${listing}")
+foreach(entry IN LISTS entries)
+  if(NOT entry MATCHES "^-rw-r--r-- .* 1 Jan +2000 ${name}/")
+    list(APPEND failures "entry of unfixed mode or time: ${entry}")
+  endif()
+endforeach()
 
 foreach(pair "ifMrvln.spi;${SPI}" "mrvhost.exe;${TOOL}")
   list(GET pair 0 shipped)
@@ -109,6 +120,7 @@ if(NOT headings EQUAL 1 OR install_lines LESS 5)
   list(APPEND failures "INSTALL.txt lacks the installation section")
 endif()
 
+file(TOUCH ${SPI} ${TOOL})
 build_release()
 file(SHA256 ${zip} second)
 if(NOT first STREQUAL second)

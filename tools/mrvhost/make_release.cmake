@@ -1,15 +1,17 @@
 # Packs the release: build/win32/release/ifMrvln-<version>.zip holding the
 # plug-in, the tool, INSTALL.txt (the README's installation section) and
-# SHA256SUMS, plus the zip's own checksum beside it. Fixed file times and
-# modes and no extra zip fields, so the same files give the same zip.
+# SHA256SUMS, plus the zip's own checksum beside it, packed by CMake itself.
+# Fixed file times and modes and a fixed order, so that the same files give
+# the same zip. The zip also records the packing user's numeric uid and gid,
+# which cmake -E tar gives no way to set.
 # Usage: cmake -DSPI=path -DTOOL=path -DREADME=path -DVERSION=x.y.z -DOUT=dir -P make_release.cmake
-find_program(ZIP zip REQUIRED)
+set(mode OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 set(name ifMrvln-${VERSION})
 set(stage ${OUT}/${name})
 file(REMOVE_RECURSE ${stage})
 file(REMOVE ${OUT}/${name}.zip ${OUT}/${name}.zip.sha256)
 file(MAKE_DIRECTORY ${stage})
-file(COPY ${SPI} ${TOOL} DESTINATION ${stage})
+file(COPY ${SPI} ${TOOL} DESTINATION ${stage} FILE_PERMISSIONS ${mode})
 
 # The installation section: from its heading to the next one.
 file(STRINGS ${README} lines ENCODING UTF-8)
@@ -44,6 +46,7 @@ foreach(f IN LISTS files)
   string(APPEND sums "${hash}  ${f}\n")
 endforeach()
 file(WRITE ${stage}/SHA256SUMS "${sums}")
+file(CHMOD ${stage}/INSTALL.txt ${stage}/SHA256SUMS PERMISSIONS ${mode})
 list(APPEND files SHA256SUMS)
 list(SORT files)
 
@@ -51,12 +54,14 @@ set(entries "")
 foreach(f IN LISTS files)
   list(APPEND entries ${name}/${f})
 endforeach()
-execute_process(COMMAND chmod 644 ${entries} WORKING_DIRECTORY ${OUT})
-execute_process(COMMAND touch -d "2000-01-01 00:00:00 UTC" ${entries} WORKING_DIRECTORY ${OUT})
-execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${ZIP} -X -D -q ${name}.zip ${entries}
+# SOURCE_DATE_EPOCH sets every time of every entry (--mtime would set the
+# modification time only, and leave the access and change times of the
+# files in the zip); TZ fixes the DOS time fields. Files only, no folders.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC SOURCE_DATE_EPOCH=946684800
+                        ${CMAKE_COMMAND} -E tar cf ${name}.zip --format=zip -- ${entries}
   WORKING_DIRECTORY ${OUT} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "zip failed")
+  message(FATAL_ERROR "packing ${name}.zip failed")
 endif()
 file(SHA256 ${OUT}/${name}.zip hash)
 file(WRITE ${OUT}/${name}.zip.sha256 "${hash}  ${name}.zip\n")

@@ -8,10 +8,10 @@
 
 #include "codec/result.h"
 #include "faulty_kernel.h"
-#include "tests/fixtures/morvellane_builder.h"
-#include "tests/fixtures/reference_decode.h"
 #include "gtest/gtest.h"
 #include "import_patch.h"
+#include "tests/fixtures/morvellane_builder.h"
+#include "tests/fixtures/reference_decode.h"
 #include "tests/support/win_test_support.h"
 
 using faults::Call;
@@ -141,8 +141,8 @@ void expect_success(Entry e, const Subject& s, const Outcome& o, FaultyKernel& k
     case Entry::kInfoFile:
     case Entry::kInfoMemory:
       ASSERT_EQ(o.result, 0);
-      EXPECT_EQ(static_cast<uint32_t>(o.record.width), fixtures::reference_le32(s.bytes, 18));
-      EXPECT_EQ(static_cast<uint32_t>(o.record.height), fixtures::reference_le32(s.bytes, 22));
+      EXPECT_EQ(static_cast<uint32_t>(o.record.width), fixtures::le32(s.bytes, 18));
+      EXPECT_EQ(static_cast<uint32_t>(o.record.height), fixtures::le32(s.bytes, 22));
       EXPECT_EQ(o.record.bit_depth, 24);
       break;
     case Entry::kSupportedHandle:

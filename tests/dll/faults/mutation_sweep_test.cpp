@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "faulty_kernel.h"
+#include "gtest/gtest.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
-#include "gtest/gtest.h"
 #include "tests/support/win_test_support.h"
 
 using wintest::plugin;
@@ -82,8 +82,8 @@ void check_memory(const std::vector<uint8_t>& bytes, faults::FaultyKernel* kerne
     ASSERT_EQ(plugin().GetPictureInfo(memory.source(), static_cast<int32_t>(bytes.size()),
                                       SOURCE_MEMORY, &record),
               0);
-    EXPECT_EQ(static_cast<uint32_t>(record.width), fixtures::reference_le32(bytes, 18));
-    EXPECT_EQ(static_cast<uint32_t>(record.height), fixtures::reference_le32(bytes, 22));
+    EXPECT_EQ(static_cast<uint32_t>(record.width), fixtures::le32(bytes, 18));
+    EXPECT_EQ(static_cast<uint32_t>(record.height), fixtures::le32(bytes, 22));
   }
   if (bytes.size() >= 38) {
     EXPECT_EQ(plugin().IsSupported(nullptr, memory.address()),
@@ -106,8 +106,8 @@ void check_file(const std::vector<uint8_t>& bytes, faults::FaultyKernel* kernel)
     EXPECT_EQ(info, 3);
   } else {
     ASSERT_EQ(info, 0);
-    EXPECT_EQ(static_cast<uint32_t>(record.width), fixtures::reference_le32(bytes, 18));
-    EXPECT_EQ(static_cast<uint32_t>(record.height), fixtures::reference_le32(bytes, 22));
+    EXPECT_EQ(static_cast<uint32_t>(record.width), fixtures::le32(bytes, 18));
+    EXPECT_EQ(static_cast<uint32_t>(record.height), fixtures::le32(bytes, 22));
   }
   const HANDLE h = wintest::open_for_reading(file.path());
   ASSERT_NE(h, INVALID_HANDLE_VALUE);

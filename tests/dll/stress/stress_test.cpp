@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "codec/result.h"
+#include "gtest/gtest.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
-#include "gtest/gtest.h"
 #include "tests/support/win_test_support.h"
 
 using wintest::plugin;
@@ -228,7 +228,7 @@ bool call_mix(const Sample& s, long i) {
       // A file too short for the size fields is refused as broken.
       const int32_t res = plugin().GetPictureInfo(s.file->path(), 0, SOURCE_FILE, &r);
       if (s.bytes.size() < 26) return res == mrvln::RESULT_BROKEN_DATA;
-      return res == 0 && static_cast<uint32_t>(r.width) == fixtures::reference_le32(s.bytes, 18);
+      return res == 0 && static_cast<uint32_t>(r.width) == fixtures::le32(s.bytes, 18);
     }
     case 3: {
       const HANDLE h = wintest::open_for_reading(s.file->path());
@@ -242,7 +242,7 @@ bool call_mix(const Sample& s, long i) {
       if (s.bytes.size() < 26) return matches(decode(plugin().GetPicture, s, false), s.want);
       const int32_t res = plugin().GetPictureInfo(
           s.memory->source(), static_cast<int32_t>(s.bytes.size()), SOURCE_MEMORY, &r);
-      return res == 0 && static_cast<uint32_t>(r.height) == fixtures::reference_le32(s.bytes, 22);
+      return res == 0 && static_cast<uint32_t>(r.height) == fixtures::le32(s.bytes, 22);
     }
   }
 }
