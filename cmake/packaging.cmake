@@ -6,6 +6,11 @@
 get_property(names GLOBAL PROPERTY MRVLN_CPACK_NAMES)
 foreach(name IN LISTS names)
   get_property(value GLOBAL PROPERTY MRVLN_CPACK_${name})
+  # Descriptions are written as in a control file, continuation lines after
+  # one space; CPack adds that space itself, and two make a line verbatim.
+  if(name MATCHES "_DESCRIPTION$")
+    string(REPLACE "\n " "\n" value "${value}")
+  endif()
   set(${name} "${value}")
 endforeach()
 set(CPACK_GENERATOR DEB)
@@ -17,6 +22,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)  # as dh_strip does: no debugging symbols in the packages
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)

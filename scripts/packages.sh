@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the Linux front ends (an optimised tree with
-# Debian's hardening flags, build/pkg), installs them as a user would
+# all of Debian's hardening flags, build/pkg), installs them as a user would
 # (apt-get install ./FILE.deb), checks that Qt and GTK programs read
 # Morvellane bitmaps with nothing set, and removes again the packages that
 # were not installed before.
@@ -11,10 +11,16 @@ KEEP="${1:-}"
 PKG="$ROOT/build/pkg"
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-echo "== building the packages (build/pkg, dpkg-buildflags hardening)"
-eval "$(dpkg-buildflags --export=sh)"
+echo "== building the packages (build/pkg, dpkg-buildflags hardening=+all)"
+# hardening=+all adds -z now to -z relro. The flags are passed, not left in
+# the environment, which CMake reads only into a new cache; CMake reads no
+# CPPFLAGS, so the fortify define joins the compile flags, as debhelper does.
+eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 cmake -S "$ROOT" -B "$PKG" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DBUILD_TESTING=OFF -DMRVLN_PACKAGE=ON > /dev/null
+  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DBUILD_TESTING=OFF -DMRVLN_PACKAGE=ON \
+  -DCMAKE_C_FLAGS="$CFLAGS $CPPFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" \
+  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" > /dev/null
 cmake --build "$PKG"
 rm -rf "$PKG/packages"
 (cd "$PKG" && cpack > /dev/null)
@@ -29,6 +35,10 @@ for deb in "${debs[@]}"; do
   # Debian's policy: every package names its licence in its own copyright file.
   [[ $(dpkg-deb -c "$deb") == *" ./usr/share/doc/$name/copyright"* ]] ||
     { echo "packages: $(basename "$deb") has no /usr/share/doc/$name/copyright" >&2; exit 1; }
+  # Continuation lines of the description start with one space, so it wraps.
+  description=$(dpkg-deb -f "$deb" Description | tail -n +2)
+  ! grep -qv '^ [^ ]' <<< "$description" ||
+    { echo "packages: $(basename "$deb"): description lines not wrapped" >&2; exit 1; }
 done
 
 SAMPLES="$PKG/samples"
@@ -45,6 +55,16 @@ as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-r
 [ "$KEEP" = "--keep" ] || trap remove EXIT
 
 status=0
+# hardening=+all: every installed ELF file is linked with -z relro and -z now.
+for name in "${names[@]}"; do
+  while IFS= read -r file; do
+    [ -f "$file" ] && [ "$(head -c 4 "$file")" = $'\177ELF' ] || continue
+    elf=$(readelf -lWd "$file")
+    [[ $elf == *GNU_RELRO* && $elf =~ BIND_NOW|Flags:.*\ NOW ]] ||
+      { echo "FAIL: $file ($name) is not linked with -z relro -z now"; status=1; }
+  done < <(dpkg -L "$name")
+done
+[ $status -ne 0 ] || echo "   every installed ELF file: RELRO and BIND_NOW"
 for check in "$ROOT"/tests/*/installed_check.sh; do
   echo "== $(basename "$(dirname "$check")"): installed, nothing set"
   # A plain environment, as a desktop session has: no plug-in or loader paths.

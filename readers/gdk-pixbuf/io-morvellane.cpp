@@ -1,8 +1,9 @@
 // gdk-pixbuf loader module for Morvellane bitmaps, over the shared core.
 // Incremental only: viewers, GdkPixbufLoader and gdk_pixbuf_new_from_file all
-// feed chunks of any size. Every other BMP that reaches this module (its
-// magic cannot test width * 3 * height) goes to the standard BMP loader
-// unchanged.
+// feed chunks of any size. Every other BMP that reaches this module goes to
+// the standard BMP loader unchanged: 16-bit bit-field BMPs that its magic
+// takes (it cannot test width * 3 * height), and every BMP of a loader made
+// for image/bmp, which programs that guess the type from the name ask for.
 //
 // Memory: the core refuses pictures whose pixels exceed 256 MiB. Below that
 // the pixbuf's block is an anonymous mapping, which the kernel backs with
@@ -109,11 +110,14 @@ gboolean fail_result(GError** error, mrvln::Result result) {
 }
 
 // The standard loader's signals, passed on as this module's callbacks.
-void on_size(GdkPixbufLoader*, gint width, gint height, gpointer data) {
+void on_size(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
   Context* c = static_cast<Context*>(data);
   // The outer GdkPixbufLoader scales by itself when the caller asked for a
-  // size, exactly as it does after the standard loader.
+  // size, exactly as it does after the standard loader. A zero size (the
+  // caller wants the size only) must reach the standard loader, which then
+  // stops reading as it would on its own.
   if (c->size_func) c->size_func(&width, &height, c->user_data);
+  if (width == 0 || height == 0) gdk_pixbuf_loader_set_size(loader, 0, 0);
 }
 
 void on_prepared(GdkPixbufLoader* loader, gpointer data) {
@@ -303,12 +307,19 @@ G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
        const_cast<char*>("  xxxxxxxx zzz zzzxxxxxxxx z z zzz"), 100},
       {nullptr, nullptr, 0},
   };
-  static const gchar* mime_types[] = {"image/x-morvellane", nullptr};
-  static const gchar* extensions[] = {"bmp", nullptr};
+  // The standard loader's types too: gdk_pixbuf_loader_new_with_mime_type
+  // takes the first module in the cache that claims a type, and this
+  // module's file name sorts before libpixbufloader-bmp.so. Sniffing walks
+  // the modules the other way round, so files it finds to be image/bmp stay
+  // with the standard loader. No extension: programs that pick a format by
+  // the first one claiming ".bmp", to save in, keep finding the standard one.
+  static const gchar* mime_types[] = {"image/x-morvellane", "image/bmp", "image/x-bmp",
+                                      "image/x-MS-bmp", nullptr};
+  static const gchar* extensions[] = {nullptr};
   info->name = const_cast<gchar*>("morvellane");
   info->signature = signature;
   info->description = const_cast<gchar*>(
-      "Morvellane bitmap (16-bit 5-6-5 BMP); other 16-bit bit-field BMPs go to the BMP loader");
+      "Morvellane bitmap (16-bit 5-6-5 BMP); other BMP files go to the BMP loader");
   info->mime_types = const_cast<gchar**>(mime_types);
   info->extensions = const_cast<gchar**>(extensions);
   info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;

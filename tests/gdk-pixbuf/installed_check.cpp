@@ -1,8 +1,10 @@
 // Run by installed_check.sh with the packages installed and nothing set:
-// the odd-width sample exact through gdk_pixbuf_new_from_file, a standard
-// 16-bit bit-field BMP with pixels at 66 as the standard loader decodes it,
-// the content types GIO gives, and a thumbnail of the odd-width sample against
-// the exact picture scaled alike.
+// the odd-width sample exact through gdk_pixbuf_new_from_file and through a
+// loader made for image/bmp (as programs that guess the type from the name
+// make it), a top-down picture by that route too, standard BMPs by either
+// route as the standard loader decodes them, the content types GIO gives,
+// and a thumbnail of the odd-width sample against the exact picture scaled
+// alike.
 // Usage: installed_check SAMPLES_DIR TMP_DIR THUMBNAIL.png
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
@@ -10,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,62 @@ int differing(GdkPixbuf* a, GdkPixbuf* b, int tolerance) {
   return count;
 }
 
+// The picture a Morvellane bitmap holds, from the fixture's tables.
+GdkPixbuf* exact_picture(const fixtures::MorvellaneBuilder& b, bool top_down) {
+  const int w = static_cast<int>(b.width()), h = static_cast<int>(b.rows());
+  GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, top_down ? y : h - 1 - y));
+      guint8* q = gdk_pixbuf_get_pixels(p) + y * gdk_pixbuf_get_rowstride(p) + 3 * x;
+      q[0] = e.r, q[1] = e.g, q[2] = e.b;
+    }
+  return p;
+}
+
+// Decodes `bytes` through a loader made for a MIME type, or for a format by
+// name when `type` has no '/', in one write or in random chunks. Null on
+// failure; `format` is the module that took the file.
+GdkPixbuf* load_as(const std::vector<uint8_t>& bytes, const char* type, bool chunks,
+                   std::string* format) {
+  GdkPixbufLoader* loader = strchr(type, '/') ? gdk_pixbuf_loader_new_with_mime_type(type, nullptr)
+                                              : gdk_pixbuf_loader_new_with_type(type, nullptr);
+  if (loader == nullptr) return nullptr;
+  std::mt19937 random(static_cast<unsigned>(bytes.size()));
+  bool ok = true;
+  for (size_t at = 0; ok && at < bytes.size();) {
+    const size_t n =
+        chunks ? std::min<size_t>(bytes.size() - at, 1 + random() % 500) : bytes.size() - at;
+    ok = gdk_pixbuf_loader_write(loader, bytes.data() + at, n, nullptr);
+    at += n;
+  }
+  ok = ok && gdk_pixbuf_loader_close(loader, nullptr);
+  GdkPixbuf* p = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (p) g_object_ref(p);
+  GdkPixbufFormat* f = gdk_pixbuf_loader_get_format(loader);
+  gchar* name = f ? gdk_pixbuf_format_get_name(f) : nullptr;
+  *format = name ? name : "none";
+  g_free(name);
+  g_object_unref(loader);
+  return p;
+}
+
+bool same_bytes(GdkPixbuf* a, GdkPixbuf* b) {
+  return a && b && gdk_pixbuf_get_byte_length(a) == gdk_pixbuf_get_byte_length(b) &&
+         gdk_pixbuf_get_rowstride(a) == gdk_pixbuf_get_rowstride(b) &&
+         memcmp(gdk_pixbuf_read_pixels(a), gdk_pixbuf_read_pixels(b),
+                gdk_pixbuf_get_byte_length(b)) == 0;
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  gchar* data = nullptr;
+  gsize size = 0;
+  if (!g_file_get_contents(path.c_str(), &data, &size, nullptr)) return {};
+  std::vector<uint8_t> out(data, data + size);
+  g_free(data);
+  return out;
+}
+
 std::string guess(const char* name, const std::vector<uint8_t>* data, bool* uncertain) {
   gboolean u = FALSE;
   gchar* type =
@@ -71,35 +130,62 @@ int main(int argc, char** argv) {
   const std::string odd = samples + "/colour_chart_odd_173x97.bmp";
   const fixtures::MorvellaneBuilder b = fixtures::colour_chart(173, 97);
   GdkPixbuf* p = gdk_pixbuf_new_from_file(odd.c_str(), nullptr);
-  GdkPixbuf* exact = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 173, 97);
-  for (uint32_t y = 0; y < 97; ++y)
-    for (uint32_t x = 0; x < 173; ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, 96 - y));
-      guint8* q = gdk_pixbuf_get_pixels(exact) + y * gdk_pixbuf_get_rowstride(exact) + 3 * x;
-      q[0] = e.r, q[1] = e.g, q[2] = e.b;
-    }
+  GdkPixbuf* exact = exact_picture(b, false);
   const int wrong = p ? differing(p, exact, 0) : -1;
   if (p) g_object_unref(p);
   check(format_of(odd) == "morvellane", "the odd-width sample goes to the morvellane loader");
   check(wrong == 0, "the odd-width sample is exact (" + std::to_string(wrong) + " pixels wrong)");
 
-  // A standard 16-bit bit-field BMP with pixels at 66: the standard bytes.
+  // By the type programs guess from the name: the odd-width sample and a
+  // top-down picture, in one piece and in chunks.
+  const fixtures::MorvellaneBuilder top = fixtures::colour_chart(255, -128);
+  GdkPixbuf* exact_top = exact_picture(top, true);
+  struct ByType {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    GdkPixbuf* exact;
+  };
+  const ByType by_type[] = {{"the odd-width sample", read_file(odd), exact},
+                            {"a top-down 255 x 128 picture", top.build(), exact_top}};
+  for (const ByType& t : by_type)
+    for (bool chunks : {false, true}) {
+      std::string format;
+      GdkPixbuf* got = load_as(t.bytes, "image/bmp", chunks, &format);
+      const int off = got ? differing(got, t.exact, 0) : -1;
+      if (got) g_object_unref(got);
+      check(format == "morvellane" && off == 0,
+            std::string("image/bmp loader, ") + (chunks ? "in chunks: " : "one write: ") + t.what +
+                " is exact (loader " + format + ", " + std::to_string(off) + " pixels wrong)");
+    }
+  g_object_unref(exact_top);
+
+  // Standard BMPs, by file and by image/bmp: the standard loader's bytes.
   fixtures::MorvellaneBuilder s = fixtures::colour_chart(64, 32);
   s.defect(fixtures::Defect::kStoredSizeImage);
   const std::vector<uint8_t> standard = s.build();
   const std::string std_path = tmp + "/standard_16bit.bmp";
   fixtures::write_file(std_path, standard);
-  GdkPixbuf* got = gdk_pixbuf_new_from_file(std_path.c_str(), nullptr);
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", nullptr);
-  const bool wrote = loader &&
-                     gdk_pixbuf_loader_write(loader, standard.data(), standard.size(), nullptr) &&
-                     gdk_pixbuf_loader_close(loader, nullptr);
-  GdkPixbuf* want = wrote ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  check(got && want && gdk_pixbuf_get_byte_length(got) == gdk_pixbuf_get_byte_length(want) &&
-            memcmp(gdk_pixbuf_read_pixels(got), gdk_pixbuf_read_pixels(want),
-                   gdk_pixbuf_get_byte_length(want)) == 0,
-        "a standard 16-bit BMP with pixels at 66 gives the standard loader's bytes");
-  if (got) g_object_unref(got);
+  struct Standard {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    std::string path;
+  };
+  const Standard standards[] = {
+      {"a standard 16-bit BMP with pixels at 66", standard, std_path},
+      {"the 24-bit sample", read_file(samples + "/not_morvellane_24bit.bmp"),
+       samples + "/not_morvellane_24bit.bmp"},
+  };
+  for (const Standard& t : standards) {
+    std::string format;
+    GdkPixbuf* want = load_as(t.bytes, "bmp", false, &format);
+    GdkPixbuf* by_file = gdk_pixbuf_new_from_file(t.path.c_str(), nullptr);
+    GdkPixbuf* whole = load_as(t.bytes, "image/bmp", false, &format);
+    GdkPixbuf* chunked = load_as(t.bytes, "image/bmp", true, &format);
+    check(same_bytes(by_file, want) && same_bytes(whole, want) && same_bytes(chunked, want),
+          std::string(t.what) + " gives the standard loader's bytes by file and by image/bmp");
+    for (GdkPixbuf* q : {want, by_file, whole, chunked})
+      if (q) g_object_unref(q);
+  }
 
   GdkPixbuf* thumb = gdk_pixbuf_new_from_file(argv[3], nullptr);
   int thumb_off = -1;
@@ -113,7 +199,6 @@ int main(int argc, char** argv) {
   check(thumb_off == 0, "the thumbnail of the odd-width sample matches the exact picture (" +
                             std::to_string(thumb_off) + " pixels off by more than 8)");
   g_object_unref(exact);
-  if (loader) g_object_unref(loader);
 
   // Content types: with data, by name only, and the standard 16-bit file.
   fixtures::MorvellaneBuilder bgr(16, 16);
