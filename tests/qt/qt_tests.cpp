@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <thread>
 #include <vector>
@@ -212,18 +211,6 @@ TEST(QtPlugin, DecodesConcurrently) {
   for (std::thread& t : threads) t.join();
   for (int n : exact) EXPECT_EQ(n, 25);
 }
-
-#ifdef MRVLN_MRVCONVERT
-TEST(Mrvconvert, WritesExactPng) {
-  QTemporaryDir dir;
-  const MorvellaneBuilder b = fixtures::colour_chart(173, -97);
-  const QString png = dir.filePath("out.png");
-  EXPECT_EQ(QProcess::execute(QStringLiteral(MRVLN_MRVCONVERT),
-                              {write_temp(dir, "in.bmp", bytes_of(b)), png}),
-            0);
-  EXPECT_TRUE(QImage(png).convertToFormat(QImage::Format_RGB32) == expected_image(b));
-}
-#endif
 
 }  // namespace
 

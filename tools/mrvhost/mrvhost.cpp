@@ -14,6 +14,7 @@
 #include "bitmap_files.h"
 #include "codec/result.h"
 #include "plugin/client/spi_client.h"
+#include "tools/common/run_status.h"
 
 // Lets the C runtime expand wildcards such as *.bmp, which cmd.exe leaves to
 // the program.
@@ -22,18 +23,23 @@ int _dowildcard = -1;
 }
 
 using namespace mrvhost;
+using mrvln_tools::FolderTally;
+using mrvln_tools::Outcome;
+using mrvln_tools::progress_text;
+using mrvln_tools::ProgressCadence;
+using mrvln_tools::record;
+using mrvln_tools::summary_text;
 using spi::Decoded;
 using spi::system_message;
 using spi::verdict;
 
 namespace {
 
-// Exit codes; a run over several files ends with the highest one it met.
-constexpr int kDone = 0;
-constexpr int kRefused = 1;  // not a Morvellane bitmap, or a picture refused
-constexpr int kUsage = 2;
-constexpr int kNoPlugin = 3;
-constexpr int kFileError = 4;  // a file cannot be found, read or written
+constexpr int kDone = mrvln_tools::EXIT_DONE;
+constexpr int kRefused = mrvln_tools::EXIT_REFUSED;
+constexpr int kUsage = mrvln_tools::EXIT_USAGE;
+constexpr int kNoPlugin = mrvln_tools::EXIT_NO_PLUGIN;
+constexpr int kFileError = mrvln_tools::EXIT_FILE_ERROR;
 
 const char kHelp[] =
     "Reads Morvellane bitmaps through the ifMrvln.spi plug-in and converts them to\n"
@@ -260,63 +266,67 @@ int cmd_convert_file(const spi::Plugin& p, const std::string& in, std::string ou
   return convert_one(p, in, out, true);
 }
 
-int cmd_convert_folder(const spi::Plugin& p, const std::string& in, const std::string& out) {
-  if (same_file(in, out))
-    return usage_error("%s: the target folder must differ from the source folder", in.c_str());
-  std::vector<std::string> names;
+// The names of the files (not folders) in `dir`, in the order a user sees
+// them listed; false, reported, when the folder cannot be listed.
+bool list_files(const std::string& dir, std::vector<std::string>* names) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(join(in, "*").c_str(), &found);
+  HANDLE search = FindFirstFileA(join(dir, "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    report(in, "cannot list the folder: " + system_message(GetLastError()));
-    return kFileError;
+    report(dir, "cannot list the folder: " + system_message(GetLastError()));
+    return false;
   }
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        names.push_back(found.cFileName);
+        names->push_back(found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+  std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) {
     return _stricmp(a.c_str(), b.c_str()) < 0;
   });
+  return true;
+}
+
+// Converts one file of a folder run to `target`, or skips it.
+Outcome convert_listed(const spi::Plugin& p, const std::string& source, const std::string& target,
+                       int* code) {
+  unsigned long error = 0;
+  const int v = verdict(p, source, &error);
+  if (v < 0) {
+    report(source, "cannot open: " + system_message(error) + "; skipped");
+    *code = kFileError;
+    return Outcome::kFailed;
+  }
+  if (v == 0) {
+    *code = kDone;
+    return Outcome::kSkipped;
+  }
+  *code = convert_one(p, source, target, false);
+  return *code == kDone ? Outcome::kConverted : Outcome::kFailed;
+}
+
+int cmd_convert_folder(const spi::Plugin& p, const std::string& in, const std::string& out) {
+  if (same_file(in, out))
+    return usage_error("%s: the target folder must differ from the source folder", in.c_str());
+  std::vector<std::string> names;
+  if (!list_files(in, &names)) return kFileError;
   if (!is_directory(out) && !CreateDirectoryA(out.c_str(), nullptr)) {
     report(out, "cannot make the folder: " + system_message(GetLastError()));
     return kFileError;
   }
-
-  int status = kDone;
-  size_t converted = 0, skipped = 0, failed = 0;
-  const size_t total = names.size();
-  DWORD last_progress = GetTickCount();
-  for (size_t i = 0; i < total; ++i) {
-    const std::string source = join(in, names[i]);
-    unsigned long error = 0;
-    const int v = verdict(p, source, &error);
+  FolderTally tally;
+  ProgressCadence progress(GetTickCount());
+  for (size_t i = 0; i < names.size(); ++i) {
     int code = kDone;
-    if (v < 0) {
-      report(source, "cannot open: " + system_message(error) + "; skipped");
-      code = kFileError;
-    } else if (v == 0) {
-      ++skipped;
-    } else {
-      code = convert_one(p, source, join(out, bmp_name(names[i])), false);
-    }
-    if (code == kDone && v > 0) ++converted;
-    if (code != kDone) ++failed;
-    status = std::max(status, code);
-    // Every hundred files, and at least every two seconds on slow pictures.
-    const size_t done = i + 1;
-    const DWORD now = GetTickCount();
-    if (done < total && (done % 100 == 0 || now - last_progress >= 2000)) {
-      fprintf(stderr, "mrvhost: %zu of %zu files: %zu converted, %zu skipped, %zu failed\n", done,
-              total, converted, skipped, failed);
-      last_progress = now;
-    }
+    const Outcome outcome =
+        convert_listed(p, join(in, names[i]), join(out, bmp_name(names[i])), &code);
+    record(&tally, outcome, code);
+    if (progress.due(i + 1, names.size(), GetTickCount()))
+      fprintf(stderr, "mrvhost: %s\n", progress_text(i + 1, names.size(), tally).c_str());
   }
-  printf("%zu converted, %zu skipped (not Morvellane bitmaps), %zu failed; %zu files in %s\n",
-         converted, skipped, failed, total, in.c_str());
-  return status;
+  printf("%s\n", summary_text(tally, in).c_str());
+  return tally.status;
 }
 
 int cmd_encode(const std::string& in, const std::string& out) {

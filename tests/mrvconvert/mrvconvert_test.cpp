@@ -1,0 +1,447 @@
+// mrvconvert as a user runs it: trees of fixture files converted to PNG, each
+// decoded again by Qt's own PNG reader and compared with the builder's
+// pixels through the hand-written channel tables; runs killed in the middle;
+// a full disk and a read-only folder in a mount namespace of their own.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/fixtures/morvellane_builder.h"
+
+using fixtures::MorvellaneBuilder;
+
+namespace {
+
+struct Outcome {
+  int status = -1;  // the exit code, or 128 + the signal that ended it
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// Runs `program args...` with `env` added ("NAME=value"), output captured.
+Outcome run_program(const std::vector<std::string>& argv,
+                    const std::vector<std::string>& env = {}) {
+  QTemporaryDir capture;
+  const std::string out = capture.filePath("out").toStdString();
+  const std::string err = capture.filePath("err").toStdString();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  Outcome r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = slurp(out);
+  r.err = slurp(err);
+  return r;
+}
+
+Outcome mrvconvert(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+  args.insert(args.begin(), MRVLN_MRVCONVERT);
+  return run_program(args, env);
+}
+
+// Runs a shell script as root of a mount namespace of its own, where it may
+// mount a small tmpfs or a read-only folder; false when this machine allows
+// no such namespace.
+bool run_in_mount_namespace(const std::string& script, Outcome* r) {
+  const std::string unshare = geteuid() == 0 ? "-m" : "-rm";
+  if (run_program({"unshare", unshare, "true"}).status != 0) return false;
+  *r = run_program({"unshare", unshare, "sh", "-c", script});
+  return true;
+}
+
+bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  QDir().mkpath(QFileInfo(QString::fromStdString(path)).path());
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::WriteOnly) &&
+         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
+             static_cast<qint64>(bytes.size());
+}
+
+// A chart with every pixel changed from its neighbours, as in a photograph,
+// so that PNG has work to do.
+MorvellaneBuilder noisy(int32_t width, int32_t height) {
+  MorvellaneBuilder b = fixtures::colour_chart(width, height);
+  uint32_t state = 12345;
+  for (uint16_t& p : b.pixels()) {
+    state = state * 1103515245u + 12345u;
+    p = static_cast<uint16_t>(p ^ ((state >> 16) & 0x0841u));
+  }
+  return b;
+}
+
+// The number of wrong pixels of the PNG at `path` against the builder's
+// picture (its top row is the last stored row unless stored top-down); -1
+// when it is missing or has another size.
+long wrong_pixels(const std::string& path, const MorvellaneBuilder& b) {
+  const QImage png =
+      QImage(QString::fromStdString(path), "png").convertToFormat(QImage::Format_RGB32);
+  if (png.isNull() || png.width() != static_cast<int>(b.width()) ||
+      png.height() != static_cast<int>(b.rows()))
+    return -1;
+  const bool top_down = b.header().biHeight < 0;
+  long wrong = 0;
+  for (uint32_t row = 0; row < b.rows(); ++row)
+    for (uint32_t x = 0; x < b.width(); ++x) {
+      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, row));
+      const int y = static_cast<int>(top_down ? row : b.rows() - 1 - row);
+      wrong += png.pixel(static_cast<int>(x), y) != qRgb(e.r, e.g, e.b);
+    }
+  return wrong;
+}
+
+// Every file under `dir`, relative, hidden ones included.
+std::vector<std::string> files_under(const std::string& dir) {
+  std::vector<std::string> names;
+  QDirIterator it(QString::fromStdString(dir), QDir::Files | QDir::Hidden | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext())
+    names.push_back(QDir(QString::fromStdString(dir)).relativeFilePath(it.next()).toStdString());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+size_t count_lines(const std::string& text) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t size) {
+  bytes.resize(size);
+  return bytes;
+}
+
+// One file of the tree, and the output it must give (none when empty).
+struct TreeFile {
+  const char* path;
+  MorvellaneBuilder picture;
+  std::vector<uint8_t> bytes;  // when not the picture's own
+  const char* output;
+};
+
+std::vector<TreeFile> tree_files() {
+  std::vector<uint8_t> standard = fixtures::colour_chart(4, 4).build();
+  standard[28] = 24;  // biBitCount 24: a standard bitmap header
+  const MorvellaneBuilder chart = fixtures::colour_chart(33, 17);
+  return {
+      {"a.bmp", chart, {}, "a.png"},
+      {"b top-down.bmp", fixtures::colour_chart(8, -5), {}, "b top-down.png"},
+      {"noisy.bmp", noisy(173, 97), {}, "noisy.png"},
+      {"notes.txt", chart, {'h', 'i'}, nullptr},
+      {"standard.bmp", chart, standard, nullptr},
+      {"aligned.bmp", chart,
+       MorvellaneBuilder(5, 2).defect(fixtures::Defect::kAlignedSizeImage).build(), nullptr},
+      {"sub/Ünïcødé photo.bmp", fixtures::colour_chart(1, 1), {}, "sub/Ünïcødé photo.png"},
+      {"sub/deeper/x.bmp", fixtures::colour_chart(3, 3), {}, "sub/deeper/x.bmp.png"},
+      {"sub/deeper/x.BMP", noisy(31, 9), {}, "sub/deeper/x.BMP.png"},
+      {"sub/truncated.bmp", chart, cut(chart.build(), chart.build().size() - 1), nullptr},
+      {"sub/empty.bmp", chart, std::vector<uint8_t>{}, nullptr},
+  };
+}
+
+class TreeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    in_ = dir_.filePath("in tree").toStdString();
+    for (const TreeFile& f : tree_files()) {
+      const bool own = f.output != nullptr;
+      ASSERT_TRUE(write_bytes(in_ + "/" + f.path, own ? f.picture.build() : f.bytes)) << f.path;
+    }
+    // A link to a file inside is followed; one out of the tree and one to
+    // a folder are not.
+    ASSERT_EQ(symlink("../a.bmp", (in_ + "/sub/link to a.bmp").c_str()), 0);
+    ASSERT_TRUE(write_bytes(dir_.filePath("outside.bmp").toStdString(),
+                            fixtures::colour_chart(2, 2).build()));
+    ASSERT_EQ(symlink("../outside.bmp", (in_ + "/out of tree.bmp").c_str()), 0);
+    ASSERT_EQ(symlink("..", (in_ + "/sub/up").c_str()), 0);
+  }
+
+  std::string out(const char* name) { return dir_.filePath(name).toStdString(); }
+
+  void expect_tree(const std::string& out_dir) {
+    std::vector<std::string> expected = {"sub/link to a.png"};
+    EXPECT_EQ(wrong_pixels(out_dir + "/sub/link to a.png", fixtures::colour_chart(33, 17)), 0);
+    for (const TreeFile& f : tree_files()) {
+      if (f.output == nullptr) continue;
+      expected.push_back(f.output);
+      EXPECT_EQ(wrong_pixels(out_dir + "/" + f.output, f.picture), 0) << f.output;
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_under(out_dir), expected) << "only the pictures, and no temporary file";
+  }
+
+  QTemporaryDir dir_;
+  std::string in_;
+};
+
+const char kTreeSummary[] =
+    "7 converted, 4 skipped (not Morvellane bitmaps), 1 failed, 2 links not followed; 14 files in ";
+
+TEST_F(TreeTest, OneAndFourWorkersGiveTheSameExactFilesAndMessages) {
+  const Outcome one = mrvconvert({"-r", "-j", "1", in_, out("one")});
+  const Outcome four = mrvconvert({"-r", "-j4", in_, out("four")});
+  EXPECT_EQ(one.status, 1) << "the truncated file makes the run end with 1\n" << one.err;
+  EXPECT_TRUE(contains(one.out, kTreeSummary)) << one.out;
+  EXPECT_EQ(count_lines(one.err), 3u) << one.err;
+  EXPECT_TRUE(
+      contains(one.err, "sub/truncated.bmp: picture refused: the file ends before its last row"))
+      << one.err;
+  EXPECT_TRUE(contains(one.err, "out of tree.bmp: a symbolic link out of the source folder"))
+      << one.err;
+  EXPECT_TRUE(contains(one.err, "sub/up: a symbolic link to a folder")) << one.err;
+  EXPECT_EQ(four.status, one.status);
+  EXPECT_EQ(four.out, one.out);
+  EXPECT_EQ(four.err, one.err);
+  expect_tree(out("one"));
+  expect_tree(out("four"));
+  for (const std::string& f : files_under(out("one")))
+    EXPECT_EQ(slurp(out("one") + "/" + f), slurp(out("four") + "/" + f)) << f;
+
+  // Again with -u: nothing is written.
+  struct stat before, after;
+  ASSERT_EQ(stat((out("one") + "/a.png").c_str(), &before), 0);
+  const Outcome again = mrvconvert({"-r", "-u", in_, out("one")});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_TRUE(contains(again.out, "0 converted, 7 up to date, 4 skipped")) << again.out;
+  ASSERT_EQ(stat((out("one") + "/a.png").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+TEST_F(TreeTest, WithoutRecursionOnlyTheTopFolder) {
+  const Outcome r = mrvconvert({in_, out("top"), "--quiet"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "") << "--quiet prints no summary";
+  EXPECT_EQ(files_under(out("top")),
+            (std::vector<std::string>{"a.png", "b top-down.png", "noisy.png"}));
+}
+
+// A run killed (SIGKILL, no chance to clean up) or stopped (SIGTERM) while
+// writing its third output, then resumed with -u.
+TEST_F(TreeTest, InterruptedRunsLeaveOnlyWholeFilesAndResume) {
+  for (const char* how : {"9", "15"}) {
+    SCOPED_TRACE(std::string("signal ") + how);
+    const std::string o = out(how);
+    // An older output in the way of the interrupted file stays as it was.
+    ASSERT_TRUE(write_bytes(o + "/noisy.png", {'o', 'l', 'd'}));
+    const timespec old_times[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (o + "/noisy.png").c_str(), old_times, 0), 0);
+    const Outcome killed =
+        mrvconvert({"-r", "-j1", in_, o}, {std::string("MRVLN_TEST_SIGNAL_AFTER=2 ") + how});
+    EXPECT_EQ(killed.status, 128 + atoi(how)) << killed.err;
+    EXPECT_EQ(slurp(o + "/noisy.png"), "old");
+    EXPECT_EQ(wrong_pixels(o + "/a.png", fixtures::colour_chart(33, 17)), 0);
+    EXPECT_EQ(wrong_pixels(o + "/b top-down.png", fixtures::colour_chart(8, -5)), 0);
+    const std::vector<std::string> left = files_under(o);
+    const size_t temps = std::count_if(left.begin(), left.end(), [](const std::string& f) {
+      return f.rfind(".mrvconvert-", 0) == 0;
+    });
+    // SIGKILL leaves its temporary file for the next run; SIGTERM removes it.
+    EXPECT_EQ(temps, std::string(how) == "9" ? 1u : 0u);
+    EXPECT_EQ(left.size(), 3u + temps);
+
+    const Outcome resumed = mrvconvert({"-r", "-u", "-j4", in_, o});
+    EXPECT_EQ(resumed.status, 1);
+    EXPECT_TRUE(contains(resumed.out, "5 converted, 2 up to date")) << resumed.out;
+    expect_tree(o);
+  }
+}
+
+TEST(Folder, FullDiskStopsTheRunAndHarmsNothing) {
+  QTemporaryDir dir;
+  const std::string in = dir.filePath("in").toStdString(), mnt = dir.filePath("disk").toStdString();
+  const MorvellaneBuilder picture = noisy(300, 200);  // about 80 KiB as PNG
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"})
+    ASSERT_TRUE(write_bytes(in + "/" + name, picture.build()));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(mnt)));
+  Outcome r;
+  const std::string kept = dir.filePath("kept").toStdString();
+  const std::string script = "mount -t tmpfs -o size=200k tmpfs '" + mnt + "' && mkdir '" + mnt +
+                             "/out' && printf kept > '" + mnt + "/out/f.png' && '" +
+                             MRVLN_MRVCONVERT + "' -j2 '" + in + "' '" + mnt +
+                             "/out'; echo \"exit $?\"; cp -a '" + mnt + "/out' '" + kept + "'";
+  if (!run_in_mount_namespace(script, &r)) GTEST_SKIP() << "no mount namespace here (unshare -m)";
+  EXPECT_TRUE(contains(r.out, "exit 4")) << r.out << r.err;
+  EXPECT_EQ(r.err.rfind("mrvconvert: " + mnt + "/out/", 0), 0u) << r.err;
+  EXPECT_TRUE(contains(r.err, ".png: cannot write: the disk is full; the run stops")) << r.err;
+  EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+  EXPECT_TRUE(contains(r.out, "not done")) << r.out;
+  // What is there is whole, and the file that was there is unharmed.
+  const std::vector<std::string> left = files_under(kept);
+  EXPECT_GE(left.size(), 2u);
+  for (const std::string& f : left) {
+    if (f == "f.png")
+      EXPECT_EQ(slurp(kept + "/f.png"), "kept");
+    else
+      EXPECT_EQ(wrong_pixels(kept + "/" + f, picture), 0) << f;
+  }
+}
+
+TEST(Folder, AnOutputFolderThatCannotBeWrittenStopsWithOneMessage) {
+  QTemporaryDir dir;
+  const std::string in = dir.filePath("in").toStdString(), ro = dir.filePath("ro").toStdString();
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+    ASSERT_TRUE(write_bytes(in + "/" + name, fixtures::colour_chart(5, 5).build()));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(ro)));
+  Outcome r;
+  const std::string script = "mount --bind '" + ro + "' '" + ro +
+                             "' && mount -o remount,bind,ro '" + ro + "' && for t in '" + ro +
+                             "' '" + ro + "/new'; do '" + MRVLN_MRVCONVERT + "' '" + in +
+                             "' \"$t\"; echo \"exit $?\"; done";
+  if (!run_in_mount_namespace(script, &r)) GTEST_SKIP() << "no mount namespace here (unshare -m)";
+  EXPECT_EQ(r.err, "mrvconvert: " + ro + ": cannot write into the folder: the disk is read-only\n" +
+                       "mrvconvert: " + ro + "/new: cannot make the folder: " + ro +
+                       " is on a read-only disk\n");
+  EXPECT_EQ(count_lines(r.out), 3u) << "one summary, two exit codes\n" << r.out;
+  EXPECT_TRUE(
+      contains(r.out, "0 converted, 0 skipped (not Morvellane bitmaps), 0 failed, 3 not done"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "exit 4\n")) << r.out;
+}
+
+TEST(Folder, ExitCodesAndMessages) {
+  QTemporaryDir dir;
+  const std::string in = dir.filePath("in").toStdString();
+  ASSERT_TRUE(write_bytes(in + "/one.bmp", fixtures::colour_chart(4, 4).build()));
+  ASSERT_TRUE(write_bytes(dir.filePath("a file").toStdString(), {'x'}));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{in, in}, 2, "the target folder must differ from the source folder"},
+      {{in, dir.filePath("a file/x").toStdString()}, 4, "a file, not a folder"},
+      {{"-j", "0", in, dir.filePath("x").toStdString()}, 2, "--jobs takes a number from 1"},
+      {{"--compression=10", in, dir.filePath("x").toStdString()}, 2, "from 0 to 9"},
+      {{"--no-such-option", in, dir.filePath("x").toStdString()}, 2, "unknown option"},
+      {{in}, 2, "takes a source and a target"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = mrvconvert(c.args);
+    EXPECT_EQ(r.status, c.status) << c.message;
+    EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+  }
+}
+
+TEST(SingleFile, EveryCompressionLevelAndFormatGivesTheExactPicture) {
+  QTemporaryDir dir;
+  const MorvellaneBuilder odd = noisy(173, -97);
+  const std::string in = dir.filePath("odd width.bmp").toStdString();
+  ASSERT_TRUE(write_bytes(in, odd.build()));
+  for (const char* level : {"0", "1", "5", "9"}) {
+    const std::string png = dir.filePath(QString("level %1.png").arg(level)).toStdString();
+    const Outcome r = mrvconvert({"--compression", level, in, png}, {"XDG_RUNTIME_DIR="});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "no warning from Qt or libpng";
+    EXPECT_EQ(r.out, in + " -> " + png + ": 173 x 97\n");
+    EXPECT_EQ(wrong_pixels(png, odd), 0) << level;
+  }
+  // Into a folder: the name, with .png; another format by its suffix.
+  ASSERT_EQ(mrvconvert({in, dir.path().toStdString()}).status, 0);
+  EXPECT_EQ(wrong_pixels(dir.filePath("odd width.png").toStdString(), odd), 0);
+  const std::string bmp = dir.filePath("as.bmp").toStdString();
+  ASSERT_EQ(mrvconvert({in, bmp}).status, 0);
+  const QImage back = QImage(QString::fromStdString(bmp), "bmp");
+  EXPECT_TRUE(back.save(dir.filePath("as.bmp.png"), "png"));
+  EXPECT_EQ(wrong_pixels(dir.filePath("as.bmp.png").toStdString(), odd), 0);
+}
+
+TEST(SingleFile, RefusalsSayWhy) {
+  QTemporaryDir dir;
+  const std::vector<uint8_t> chart = fixtures::colour_chart(8, 8).build();
+  std::vector<uint8_t> standard = chart;
+  standard[28] = 24;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* target;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"standard.bmp", standard, "s.png", 1, "standard.bmp: not a Morvellane bitmap"},
+      {"cut.bmp", cut(chart, 100), "c.png", 1, "the file ends before its last row (truncated)"},
+      {"negative.bmp", MorvellaneBuilder(-4, 2).build(), "n.png", 1, "its width is negative (-4)"},
+      {"empty.bmp", MorvellaneBuilder(0, 12).build(), "e.png", 1, "the picture is empty"},
+      {"huge.bmp", MorvellaneBuilder(0, 1).build(), "h.png", 1, "too large"},
+      {"chart.bmp", chart, "x.nosuchformat", 2, "no writer for the suffix \"nosuchformat\""},
+      {"same.bmp", chart, "same.bmp", 2, "source and target are the same file"},
+      {"chart2.bmp", chart, "no/such/folder/x.png", 4, "cannot write: no such file or folder"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes = c.bytes;
+    if (std::string(c.name) == "huge.bmp") {
+      // 30000 x 30000: a header whose picture is over the 256 MiB limit.
+      MorvellaneBuilder big(1, 1);
+      big.header().biWidth = 30000;
+      big.header().biHeight = 30000;
+      big.header().biSizeImage = fixtures::marker_size_image(30000, 30000);
+      bytes = big.build();
+    }
+    ASSERT_TRUE(write_bytes(dir.filePath(c.name).toStdString(), bytes));
+    const Outcome r =
+        mrvconvert({dir.filePath(c.name).toStdString(), dir.filePath(c.target).toStdString()});
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.err;
+    EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+  }
+  const Outcome missing = mrvconvert({dir.filePath("none.bmp").toStdString(), "x.png"});
+  EXPECT_EQ(missing.status, 4);
+  EXPECT_TRUE(contains(missing.err, "none.bmp: cannot open: no such file or folder"))
+      << missing.err;
+}
+
+TEST(CommandLine, HelpFitsEightyColumnsAndVersionWorks) {
+  const Outcome help = mrvconvert({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(contains(help.out, "--compression")) << help.out;
+  size_t start = 0, longest = 0;
+  for (size_t end; (end = help.out.find('\n', start)) != std::string::npos; start = end + 1)
+    longest = std::max<size_t>(
+        longest,
+        static_cast<size_t>(QString::fromStdString(help.out.substr(start, end - start)).size()));
+  EXPECT_LE(longest, 80u);
+  const Outcome version = mrvconvert({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind(std::string("mrvconvert ") + MRVLN_EXPECTED_VERSION + "\n", 0), 0u)
+      << version.out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

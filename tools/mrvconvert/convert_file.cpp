@@ -1,0 +1,164 @@
+#include "tools/mrvconvert/convert_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+
+#include "codec/morvellane.h"
+#include "readers/qt/morvellane_handler.h"
+#include "tools/mrvconvert/output_file.h"
+#include "tools/mrvconvert/png_writer.h"
+
+namespace mrvconvert {
+
+using mrvln_tools::EXIT_DONE;
+using mrvln_tools::EXIT_FILE_ERROR;
+using mrvln_tools::EXIT_REFUSED;
+using mrvln_tools::Outcome;
+
+namespace {
+
+JobResult failure(const std::string& path, const std::string& what, int code) {
+  JobResult r;
+  r.outcome = Outcome::kFailed;
+  r.code = code;
+  r.message = path + ": " + what;
+  return r;
+}
+
+// Reads up to `size` bytes from the start; the number read, or -1.
+ssize_t read_start(int fd, uint8_t* to, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(fd, to + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// Why the core refuses a picture whose header passed the acceptance test.
+std::string refusal(const uint8_t* header, size_t size, uint64_t file_size) {
+  const mrvln::ByteView view{header, static_cast<uint32_t>(size)};
+  mrvln::Header h;
+  if (mrvln::parse_header(view, &h) != mrvln::RESULT_SUCCESS) return "the header is cut short";
+  if (h.width < 0) return "its width is negative (" + std::to_string(h.width) + ")";
+  mrvln::ImagePlan plan;
+  const mrvln::Result r =
+      mrvln::plan_image(view, mrvln::PIXEL_BGR24, 4, mrvln::DEFAULT_OUTPUT_LIMIT, &plan);
+  if (r == mrvln::RESULT_OUT_OF_MEMORY)
+    return "the picture is too large (" + std::to_string(h.width) + " x " +
+           std::to_string(h.height) + "; the limit is 256 MiB decoded)";
+  if (r != mrvln::RESULT_SUCCESS)
+    return "the picture is empty or its size is impossible (" + std::to_string(h.width) + " x " +
+           std::to_string(h.height) + ")";
+  if (!mrvln::file_holds_rows(plan.picture, file_size))
+    return "the file ends before its last row (truncated)";
+  return "the picture cannot be read";
+}
+
+int write_other(const QImage& image, const QByteArray& format, OutputFile* out) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (!writer.write(image)) return EINVAL;
+  return out->write(buffer.data().constData(), static_cast<size_t>(buffer.size()));
+}
+
+}  // namespace
+
+std::string error_text(int error) {
+  switch (error) {
+    case ENOSPC:
+      return "the disk is full";
+    case EDQUOT:
+      return "the disk quota is used up";
+    case EROFS:
+      return "the disk is read-only";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case ENOENT:
+      return "no such file or folder";
+    case ENOTDIR:
+      return "a part of the path is a file, not a folder";
+    case EISDIR:
+      return "it is a folder";
+    case ENAMETOOLONG:
+      return "the name is too long";
+    case EFBIG:
+      return "the file is too large for this disk";
+    case EIO:
+      return "input/output error (the disk may be failing)";
+    default:
+      return strerror(error);
+  }
+}
+
+int holds_morvellane(const std::string& path, int* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = errno;
+    return -1;
+  }
+  uint8_t header[mrvln::ACCEPTANCE_FIELDS_END];
+  const ssize_t got = read_start(fd, header, sizeof header);
+  *error = got < 0 ? errno : 0;
+  close(fd);
+  if (got < 0) return -1;
+  return mrvln::is_morvellane(mrvln::ByteView{header, static_cast<uint32_t>(got)}) ? 1 : 0;
+}
+
+JobResult convert_file(const Job& job, int compression, bool (*stop_requested)()) {
+  const int fd = open(job.source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failure(job.source, "cannot open: " + error_text(errno), EXIT_FILE_ERROR);
+  QFile file;
+  file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+  uint8_t header[mrvln::PIXEL_DATA_OFFSET];
+  const ssize_t got = read_start(fd, header, sizeof header);
+  if (got < 0) return failure(job.source, "cannot read: " + error_text(errno), EXIT_FILE_ERROR);
+  if (!mrvln::is_morvellane(mrvln::ByteView{header, static_cast<uint32_t>(got)}))
+    return failure(job.source, "not a Morvellane bitmap", EXIT_REFUSED);
+  // PNG takes the rows as they are stored in memory, three bytes a pixel.
+  const bool png = job.format == "png";
+  QImage image;
+  if (!mrvln_qt::read_morvellane(&file, png ? mrvln::PIXEL_BGR24 : mrvln::PIXEL_BGRX32, &image)) {
+    if (file.error() != QFileDevice::NoError)
+      return failure(job.source, "cannot read: " + file.errorString().toStdString(),
+                     EXIT_FILE_ERROR);
+    return failure(job.source,
+                   "picture refused: " + refusal(header, static_cast<size_t>(got),
+                                                 static_cast<uint64_t>(file.size())),
+                   EXIT_REFUSED);
+  }
+  file.close();
+
+  JobResult result;
+  result.width = image.width();
+  result.height = image.height();
+  if (stop_requested()) return result;  // not done
+  OutputFile out;
+  int error = out.open(job.target);
+  if (error == 0)
+    error = png ? write_png(image, compression, &out) : write_other(image, job.format, &out);
+  if (stop_requested()) return result;  // the temporary file goes with `out`
+  if (error == 0) error = out.commit();
+  if (error != 0) {
+    JobResult f = failure(job.target, "cannot write: " + error_text(error), EXIT_FILE_ERROR);
+    f.stops_run = stops_the_run(error);
+    return f;
+  }
+  result.outcome = Outcome::kConverted;
+  return result;
+}
+
+}  // namespace mrvconvert
