@@ -20,7 +20,7 @@ def check(what, holds):
         failures.append(what)
 
 
-expected = (fixtures / "sample_colour_chart_odd_173x97.rgb").read_bytes()
+expected = (fixtures / "chart_173x97.rgb").read_bytes()
 check(f"morvellane {morvellane.__version__} from {Path(morvellane.__file__).parent}",
       morvellane.__file__.startswith("/usr/lib/python3/dist-packages/morvellane/"))
 check("its metadata for pip and importlib",
@@ -28,7 +28,7 @@ check("its metadata for pip and importlib",
 with Image.open(png) as im:
     check("the README's example wrote the exact 173 x 97 picture",
           (im.format, im.size) == ("PNG", (173, 97)) and im.convert("RGB").tobytes() == expected)
-with Image.open(fixtures / "sample_colour_chart_odd_173x97.bmp") as im:
+with Image.open(fixtures / "chart_173x97.bmp") as im:
     check("Image.open reads it as MRV", im.format == "MRV" and im.tobytes() == expected)
 with Image.open(fixtures / "other_bitfields_565_stored_size.bmp") as im:
     check("a standard 16-bit BMP with pixels at 66 stays Pillow's", im.format == "BMP")

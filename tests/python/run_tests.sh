@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Python package of a build tree under test: writes the fixtures and the
-# samples, runs pytest over tests/python and a seeded fuzz pass of the core's
-# seeds (fuzz/fuzz_python.py) with Debian's python3. In a sanitizer tree the
+# The Python package of a build tree under test: writes the fixtures, runs
+# pytest over tests/python and a seeded fuzz pass of the core's seeds
+# (fuzz/fuzz_python.py) with Debian's python3. In a sanitizer tree the
 # extension is instrumented, so python3 runs with the ASan runtime preloaded
 # and every allocation through it. Ends with "python tests: N passed".
 # Usage: bash tests/python/run_tests.sh BUILD_DIR [FUZZ_SECONDS]
@@ -16,9 +16,8 @@ compgen -G "$PACKAGE/morvellane/_morvellane*.so" > /dev/null ||
   { echo "run_tests: no extension module in $PACKAGE/morvellane (build target mrvln_python)" >&2; exit 1; }
 
 rm -rf "$WORK"
-mkdir -p "$WORK/samples" "$WORK/fixtures" "$WORK/seeds"
-"$BUILD/tools/make_samples/make_samples" "$WORK/samples"
-"$BUILD/tests/python/write_python_fixtures" "$WORK/fixtures" "$WORK/samples"/*.bmp
+mkdir -p "$WORK/fixtures" "$WORK/seeds"
+"$BUILD/tests/python/write_python_fixtures" "$WORK/fixtures"
 
 export PYTHONPATH="$PACKAGE" PYTHONDONTWRITEBYTECODE=1
 export MRVLN_PYTHON_FIXTURES="$WORK/fixtures" MRVLN_PYTHON_PACKAGE="$PACKAGE/morvellane"

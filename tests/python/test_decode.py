@@ -4,7 +4,6 @@ threads decoding at once."""
 
 import array
 import concurrent.futures
-import mmap
 import sys
 import threading
 import time
@@ -35,12 +34,8 @@ BUFFERS = {
     "bytearray": bytearray,
     "memoryview": memoryview,
     "numpy": lambda d: np.frombuffer(d, np.uint8),
-    "numpy_uint16": lambda d: np.frombuffer(d + b"\0" * (len(d) % 2), np.uint16),
     "array": lambda d: array.array("B", d),
     "strided": _strided,
-    "fortran_order": lambda d: np.asfortranarray(
-        np.frombuffer(d + b"\0" * (len(d) % 2), np.uint8).reshape(-1, 2)
-    ),
 }
 
 
@@ -48,12 +43,6 @@ BUFFERS = {
 def test_every_buffer_kind_decodes_the_same(kind):
     picture = entry("chart_173x97")
     assert morvellane.decode(BUFFERS[kind](picture.data()))[2] == picture.expected()
-
-
-def test_mmap(tmp_path):
-    picture = entry("mixed_top_down_255x-128")
-    with open(picture.path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
-        assert morvellane.decode(m)[2] == picture.expected()
 
 
 def test_nothing_is_read_outside_the_view():

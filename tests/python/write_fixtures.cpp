@@ -6,9 +6,8 @@
 // Kinds: picture (exact), short (rows missing; NAME.rgb has them black),
 // broken (a Morvellane header with impossible sizes), large (a header alone,
 // too large to decode), other (not a Morvellane bitmap; no NAME.rgb).
-// Each FILE given after DIR (a bundled sample) gets DIR/NAME.rgb from the
-// reference model and a manifest line of its own.
-// Usage: write_fixtures DIR [FILE...]
+// chart_173x97 and chart_320x240 are the bundled samples of those sizes.
+// Usage: write_fixtures DIR
 #include <stdint.h>
 #include <stdio.h>
 
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "tests/fixtures/morvellane_builder.h"
-#include "tests/fixtures/reference_decode.h"
 #include "tests/fixtures/write_file.h"
 
 namespace {
@@ -49,27 +47,6 @@ std::vector<uint8_t> expected_rgb(const MorvellaneBuilder& b, uint32_t stored_ro
       p[1] = e.g;
       p[2] = e.b;
     }
-  }
-  return out;
-}
-
-// The same picture from the reference model of a whole file (the DLL's
-// block: rows aligned to 4, blue first, in stored order).
-std::vector<uint8_t> reference_rgb(const std::vector<uint8_t>& file, uint32_t* width,
-                                   uint32_t* rows) {
-  const fixtures::ReferencePicture ref = fixtures::reference_decode(file);
-  if (ref.result != 0) return {};
-  *width = fixtures::reference_le32(ref.header, 4);
-  const int32_t height = static_cast<int32_t>(fixtures::reference_le32(ref.header, 8));
-  *rows = height < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(height))
-                     : static_cast<uint32_t>(height);
-  const size_t stride = (3 * static_cast<size_t>(*width) + 3) / 4 * 4;
-  std::vector<uint8_t> out(3 * static_cast<size_t>(*width) * *rows);
-  for (uint32_t r = 0; r < *rows; ++r) {
-    const uint32_t y = height > 0 ? *rows - 1 - r : r;
-    for (uint32_t x = 0; x < *width; ++x)
-      for (int c = 0; c < 3; ++c)
-        out[(static_cast<size_t>(y) * *width + x) * 3 + c] = ref.pixels[r * stride + 3 * x + 2 - c];
   }
   return out;
 }
@@ -114,8 +91,8 @@ struct Writer {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: write_fixtures DIR [FILE...]\n");
+  if (argc != 2) {
+    fprintf(stderr, "usage: write_fixtures DIR\n");
     return 2;
   }
   Writer w;
@@ -178,25 +155,6 @@ int main(int argc, char** argv) {
   for (size_t cut : {size_t{0}, size_t{25}, size_t{37}})
     w.put("other", "other_cut_" + std::to_string(cut),
           std::vector<uint8_t>(small.begin(), small.begin() + cut), 0, 0, nullptr);
-
-  for (int i = 2; i < argc; ++i) {
-    std::vector<uint8_t> file;
-    FILE* f = fopen(argv[i], "rb");
-    for (int c; f != nullptr && (c = fgetc(f)) != EOF;) file.push_back(static_cast<uint8_t>(c));
-    if (f == nullptr || fclose(f) != 0) {
-      fprintf(stderr, "write_fixtures: cannot read %s\n", argv[i]);
-      return 1;
-    }
-    std::string name = argv[i];
-    name = name.substr(name.find_last_of('/') + 1);
-    name = name.substr(0, name.rfind('.'));
-    uint32_t width = 0, rows = 0;
-    const std::vector<uint8_t> rgb = reference_rgb(file, &width, &rows);
-    if (!fixtures::reference_is_morvellane(file))
-      w.put("other", "sample_" + name, file, 0, 0, nullptr);
-    else if (!rgb.empty())
-      w.put("picture", "sample_" + name, file, width, rows, &rgb);
-  }
 
   std::vector<uint8_t> levels(fixtures::kLevels5, fixtures::kLevels5 + 32);
   levels.insert(levels.end(), fixtures::kLevels6, fixtures::kLevels6 + 64);
