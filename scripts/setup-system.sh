@@ -25,7 +25,8 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools qt6-base-dev qt6-base-dev-tools
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info pkg-config
   dpkg-dev file
-  python3-dev python3-setuptools python3-pip python3-venv python3-pil python3-numpy python3-pytest
+  python3-dev python3-setuptools python3-wheel python3-pip python3-venv python3-pil python3-numpy
+  python3-pytest
 )
 # qemu-user is handled apart (step 2), since its version matters.
 
