@@ -28,6 +28,15 @@ def load():
     return os.getloadavg()[0]
 
 
+def cpu_times():
+    # Idle and total jiffies of all processors, where /proc/stat tells them.
+    try:
+        fields = [int(v) for v in Path("/proc/stat").read_text().split("\n")[0].split()[1:]]
+    except OSError:
+        return None
+    return fields[3] + fields[4], sum(fields)
+
+
 def timed(action):
     start = time.perf_counter()
     action()
@@ -67,12 +76,14 @@ def main():
             return timed(lambda: list(pool.map(one, files)))
 
     results = {"plugin": [], "pillow": [], "decode": [], "one": [], "two": []}
+    before = cpu_times()
     for _ in range(RUNS):
         results["plugin"].append(timed(plugin))
         results["pillow"].append(timed(pillow))
         results["decode"].append(timed(lambda: morvellane.decode(data)))
         results["one"].append(threads(1))
         results["two"].append(threads(2))
+    after = cpu_times()
     m = {k: statistics.median(v) for k, v in results.items()}
     print(f"\n3840 x 2160, Image.open(f).load(), median of {RUNS}:")
     print(f"  through the plug-in       {m['plugin']:7.2f} ms")
@@ -83,7 +94,12 @@ def main():
     print(f"  one thread                {m['one']:7.2f} ms")
     print(f"  two threads               {m['two']:7.2f} ms")
     print(f"  ratio one / two           {m['one'] / m['two']:7.2f} x")
-    print(f"\nload average {load():.2f} at the end")
+    print(f"\nload average {load():.2f} at the end", end="")
+    if before and after:
+        # This process keeps one processor busy at most, but for the two-thread runs.
+        idle = 100 * (after[0] - before[0]) / max(1, after[1] - before[1])
+        print(f"; the processors were {idle:.0f} % idle during the rounds", end="")
+    print()
 
 
 if __name__ == "__main__":
