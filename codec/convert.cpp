@@ -12,12 +12,13 @@ namespace {
 // precomputed. The compiler keeps one loop per format.
 template <PixelFormat kFormat>
 void convert_plain(const uint8_t* source, uint8_t* target, uint32_t count) {
+  constexpr uint32_t kBytes = kFormat == PIXEL_BGRX32 || kFormat == PIXEL_RGBX32 ? 4 : 3;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t p = static_cast<uint32_t>(source[0]) | (static_cast<uint32_t>(source[1]) << 8);
     const uint8_t blue = static_cast<uint8_t>((p & 0x1F) * 255 / 31);
     const uint8_t green = static_cast<uint8_t>(((p >> 5) & 0x3F) * 255 / 63);
     const uint8_t red = static_cast<uint8_t>(((p >> 11) & 0x1F) * 255 / 31);
-    if (kFormat == PIXEL_RGB24) {
+    if (kFormat == PIXEL_RGB24 || kFormat == PIXEL_RGBX32) {
       target[0] = red;
       target[2] = blue;
     } else {
@@ -25,16 +26,16 @@ void convert_plain(const uint8_t* source, uint8_t* target, uint32_t count) {
       target[2] = red;
     }
     target[1] = green;
-    if (kFormat == PIXEL_BGRX32) target[3] = 0xFF;
+    if (kBytes == 4) target[3] = 0xFF;
     source += 2;
-    target += kFormat == PIXEL_BGRX32 ? 4 : 3;
+    target += kBytes;
   }
 }
 
 }  // namespace
 
 uint32_t pixel_bytes(PixelFormat format) {
-  return format == PIXEL_BGRX32 ? 4 : 3;
+  return format == PIXEL_BGRX32 || format == PIXEL_RGBX32 ? 4 : 3;
 }
 
 const char* convert_path_name(ConvertPath path) {
@@ -45,6 +46,8 @@ const char* convert_path_name(ConvertPath path) {
       return "sse2";
     case CONVERT_SSSE3:
       return "ssse3";
+    case CONVERT_SIMD128:
+      return "simd128";
   }
   return "?";
 }
@@ -58,13 +61,20 @@ ConvertPath best_convert_path() {
   if ((edx & bit_SSE2) == 0) return CONVERT_PLAIN;
   if ((ecx & bit_SSSE3) == 0) return CONVERT_SSE2;
   return CONVERT_SSSE3;
+#elif MRVLN_SIMD128
+  return CONVERT_SIMD128;
 #else
   return CONVERT_PLAIN;
 #endif
 }
 
 bool convert_path_supported(ConvertPath path) {
+#if MRVLN_X86
+  // Each x86 path needs the instructions of the one before it and more.
   return path >= CONVERT_PLAIN && path <= best_convert_path();
+#else
+  return path == CONVERT_PLAIN || path == best_convert_path();
+#endif
 }
 
 void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
@@ -73,6 +83,8 @@ void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* targe
       return convert_plain<PIXEL_RGB24>(source, target, count);
     case PIXEL_BGRX32:
       return convert_plain<PIXEL_BGRX32>(source, target, count);
+    case PIXEL_RGBX32:
+      return convert_plain<PIXEL_RGBX32>(source, target, count);
     case PIXEL_BGR24:
       break;
   }
@@ -88,8 +100,11 @@ void convert_run(ConvertPath path, PixelFormat format, const uint8_t* source, ui
     case CONVERT_SSE2:
       return convert_run_sse2(format, source, target, count);
     case CONVERT_PLAIN:
+    case CONVERT_SIMD128:
       break;
   }
+#elif MRVLN_SIMD128
+  if (path == CONVERT_SIMD128) return convert_run_simd128(format, source, target, count);
 #else
   (void)path;
 #endif

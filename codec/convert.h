@@ -1,6 +1,8 @@
 // The 5-6-5 conversion: pixel formats, paths, and the choice between paths.
-// Every path gives the same bytes; the vector ones exist on x86 only and run
-// only on processors that have their instructions.
+// Every path gives the same bytes. The x86 vector paths exist on x86 only and
+// run only on processors that have their instructions; the WebAssembly one
+// exists only in builds for engines with 128-bit SIMD (-msimd128), since a
+// module cannot hold instructions its engine lacks.
 #ifndef MRVLN_CODEC_CONVERT_H
 #define MRVLN_CODEC_CONVERT_H
 
@@ -12,6 +14,12 @@
 #define MRVLN_X86 0
 #endif
 
+#if defined(__wasm_simd128__)
+#define MRVLN_SIMD128 1
+#else
+#define MRVLN_SIMD128 0
+#endif
+
 namespace mrvln {
 
 // How one converted pixel is laid out in memory.
@@ -19,17 +27,19 @@ enum PixelFormat {
   PIXEL_BGR24,   // blue, green, red: the DLL's rows, Qt's Format_BGR888
   PIXEL_RGB24,   // red, green, blue: gdk-pixbuf's RGB, Qt's Format_RGB888
   PIXEL_BGRX32,  // blue, green, red, 0xFF: Qt's Format_RGB32 on little-endian machines
+  PIXEL_RGBX32,  // red, green, blue, 0xFF: the web's opaque RGBA, Qt's Format_RGBX8888
 };
 
 // Bytes per converted pixel: 3 or 4.
 uint32_t pixel_bytes(PixelFormat format);
 
 enum ConvertPath {
-  CONVERT_PLAIN,  // any processor
-  CONVERT_SSE2,   // x86 only
-  CONVERT_SSSE3,  // x86 only
+  CONVERT_PLAIN,    // any processor
+  CONVERT_SSE2,     // x86 only
+  CONVERT_SSSE3,    // x86 only
+  CONVERT_SIMD128,  // WebAssembly built with SIMD only
 };
-constexpr int CONVERT_PATH_COUNT = 3;
+constexpr int CONVERT_PATH_COUNT = 4;
 
 const char* convert_path_name(ConvertPath path);
 
@@ -57,9 +67,17 @@ void convert_run_plain(PixelFormat format, const uint8_t* source, uint8_t* targe
 // 16 pixels at a time, the rest by the plain loop.
 void convert_run_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
 void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
-// Four-byte pixels eight at a time with SSE2, for both vector paths; returns
-// how many pixels it converted (count rounded down to a multiple of 8).
-uint32_t quads_sse2(const uint8_t* source, uint8_t* target, uint32_t count);
+// Four-byte pixels (PIXEL_BGRX32 or PIXEL_RGBX32) eight at a time with SSE2,
+// for both vector paths; returns how many pixels it converted (count rounded
+// down to a multiple of 8).
+uint32_t quads_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count);
+#endif
+
+#if MRVLN_SIMD128
+// 8 (four-byte pixels) or 16 (three-byte pixels) at a time, the rest by the
+// plain loop.
+void convert_run_simd128(PixelFormat format, const uint8_t* source, uint8_t* target,
+                         uint32_t count);
 #endif
 
 }  // namespace mrvln

@@ -44,15 +44,14 @@ __attribute__((target("sse2"))) uint32_t triples_sse2(const uint8_t* source, uin
   return done;
 }
 
-}  // namespace
-
 // Each word gets its 0xFF and is stored as it is.
-__attribute__((target("sse2"))) uint32_t quads_sse2(const uint8_t* source, uint8_t* target,
-                                                    uint32_t count) {
+template <bool kRedFirst>
+__attribute__((target("sse2"))) uint32_t quads(const uint8_t* source, uint8_t* target,
+                                               uint32_t count) {
   const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   uint32_t done = 0;
   for (; count - done >= 8; done += 8) {
-    const Words w = expand_eight<false>(source + 2 * done);
+    const Words w = expand_eight<kRedFirst>(source + 2 * done);
     uint8_t* out = target + 4 * done;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(w.low, opaque));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_or_si128(w.high, opaque));
@@ -60,11 +59,19 @@ __attribute__((target("sse2"))) uint32_t quads_sse2(const uint8_t* source, uint8
   return done;
 }
 
+}  // namespace
+
+uint32_t quads_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
+  return format == PIXEL_RGBX32 ? quads<true>(source, target, count)
+                                : quads<false>(source, target, count);
+}
+
 void convert_run_sse2(PixelFormat format, const uint8_t* source, uint8_t* target, uint32_t count) {
   uint32_t done;
   switch (format) {
     case PIXEL_BGRX32:
-      done = quads_sse2(source, target, count);
+    case PIXEL_RGBX32:
+      done = quads_sse2(format, source, target, count);
       break;
     case PIXEL_RGB24:
       done = triples_sse2<true>(source, target, count);

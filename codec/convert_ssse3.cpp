@@ -49,7 +49,8 @@ void convert_run_ssse3(PixelFormat format, const uint8_t* source, uint8_t* targe
   uint32_t done;
   switch (format) {
     case PIXEL_BGRX32:  // four-byte pixels need no shuffle
-      done = quads_sse2(source, target, count);
+    case PIXEL_RGBX32:
+      done = quads_sse2(format, source, target, count);
       break;
     case PIXEL_RGB24:
       done = triples_ssse3<true>(source, target, count);

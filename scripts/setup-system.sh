@@ -27,6 +27,8 @@ PACKAGES=(
   dpkg-dev file
   python3-dev python3-setuptools python3-wheel python3-pip python3-venv python3-pil python3-numpy
   python3-pytest
+  clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
+  libclang-rt-14-dev-wasm32 nodejs npm chromium
 )
 # qemu-user is handled apart (step 2), since its version matters.
 
@@ -45,10 +47,16 @@ BINFMT_LINE=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x
 BACKPORTS_SOURCE=/etc/apt/sources.list.d/mrvln-backports.sources
 APT=(apt-get -o DPkg::Lock::Timeout=600 -q -y)
 
+# A package counts as there when it is installed or an installed package
+# provides it (other builds of nodejs bring npm with them, and conflict with
+# Debian's npm).
 missing_packages() {
-  local p
+  local p provided
+  provided=$(dpkg-query -W -f='${db:Status-Abbrev}|${Provides}\n' 2> /dev/null |
+    sed -n 's/^ii *|//p' | tr ',' '\n' | sed 's/ *(.*//; s/^ *//; s/:.*//')
   for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2> /dev/null | grep -q '^ii' || echo "$p"
+    dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2> /dev/null | grep -q '^ii' ||
+      grep -qx -- "$p" <<< "$provided" || echo "$p"
   done
 }
 # The major version of a qemu binary (following links, such as Debian's

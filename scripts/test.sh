@@ -3,7 +3,9 @@
 # the Qt plug-ins and the gdk-pixbuf loader with their fuzz targets, and the
 # Python package with its fuzz pass; the
 # tests of the built DLL under Wine; the core built for aarch64 under
-# qemu-aarch64; and the Linux packages, installed and removed again. Run it
+# qemu-aarch64; the core built for WebAssembly under Node, with the npm
+# package and the page in headless Chromium; and the Linux packages,
+# installed and removed again. Run it
 # as root, or as a user with sudo rights (only package installation runs as
 # root).
 set -euo pipefail
@@ -32,6 +34,11 @@ cmake -S "$ROOT" -B "$ROOT/build/aarch64" -G Ninja -DMRVLN_CORE_ONLY=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-aarch64-linux.cmake" > /dev/null
 cmake --build "$ROOT/build/aarch64" > /dev/null
 run_tests "$ROOT/build/aarch64"
+echo "== the web front end: the core for wasm32 under Node, the npm package, the page in Chromium"
+cmake -S "$ROOT" -B "$ROOT/build/wasm32" -G Ninja -DMRVLN_CORE_ONLY=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-wasm32-wasi.cmake" > /dev/null
+cmake --build "$ROOT/build/wasm32" -j 2 > /dev/null
+run_tests "$ROOT/build/wasm32"
 echo "== the Linux packages, installed and removed again"
 bash "$ROOT/scripts/packages.sh"
 passed=$((passed + 1))

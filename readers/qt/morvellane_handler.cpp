@@ -44,6 +44,8 @@ QImage::Format qt_format(mrvln::PixelFormat format) {
       return QImage::Format_RGB888;
     case mrvln::PIXEL_BGRX32:
       return QImage::Format_RGB32;
+    case mrvln::PIXEL_RGBX32:
+      return QImage::Format_RGBX8888;
   }
   return QImage::Format_Invalid;
 }

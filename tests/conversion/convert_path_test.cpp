@@ -36,7 +36,9 @@ class EachPathAndFormat : public ::testing::TestWithParam<std::tuple<ConvertPath
   }
   ConvertPath path() const { return std::get<0>(GetParam()); }
   PixelFormat format() const { return std::get<1>(GetParam()); }
-  uint32_t size() const { return format() == mrvln::PIXEL_BGRX32 ? 4 : 3; }
+  uint32_t size() const {
+    return format() == mrvln::PIXEL_BGRX32 || format() == mrvln::PIXEL_RGBX32 ? 4 : 3;
+  }
   // Whether `got` holds the pixel `v` in this format.
   bool holds(const uint8_t* got, uint16_t v) const {
     const fixtures::Bgr e = fixtures::expected_bgr(v);
@@ -45,6 +47,8 @@ class EachPathAndFormat : public ::testing::TestWithParam<std::tuple<ConvertPath
         return got[0] == e.r && got[1] == e.g && got[2] == e.b;
       case mrvln::PIXEL_BGRX32:
         return got[0] == e.b && got[1] == e.g && got[2] == e.r && got[3] == 0xFF;
+      case mrvln::PIXEL_RGBX32:
+        return got[0] == e.r && got[1] == e.g && got[2] == e.b && got[3] == 0xFF;
       case mrvln::PIXEL_BGR24:
         break;
     }
@@ -132,21 +136,22 @@ std::string path_name(const ::testing::TestParamInfo<ConvertPath>& info) {
 
 std::string path_and_format_name(
     const ::testing::TestParamInfo<std::tuple<ConvertPath, PixelFormat>>& info) {
-  static const char* const kFormats[] = {"bgr24", "rgb24", "bgrx32"};
+  static const char* const kFormats[] = {"bgr24", "rgb24", "bgrx32", "rgbx32"};
   return std::string(mrvln::convert_path_name(std::get<0>(info.param))) + "_" +
          kFormats[std::get<1>(info.param)];
 }
 
+// Every path of every build; each build skips the ones it lacks.
+const ConvertPath kPaths[] = {mrvln::CONVERT_PLAIN, mrvln::CONVERT_SSE2, mrvln::CONVERT_SSSE3,
+                              mrvln::CONVERT_SIMD128};
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, EachPathAndFormat,
-    ::testing::Combine(
-        ::testing::Values(mrvln::CONVERT_PLAIN, mrvln::CONVERT_SSE2, mrvln::CONVERT_SSSE3),
-        ::testing::Values(mrvln::PIXEL_BGR24, mrvln::PIXEL_RGB24, mrvln::PIXEL_BGRX32)),
+    ::testing::Combine(::testing::ValuesIn(kPaths),
+                       ::testing::Values(mrvln::PIXEL_BGR24, mrvln::PIXEL_RGB24,
+                                         mrvln::PIXEL_BGRX32, mrvln::PIXEL_RGBX32)),
     path_and_format_name);
 
-INSTANTIATE_TEST_SUITE_P(Paths, EachPath,
-                         ::testing::Values(mrvln::CONVERT_PLAIN, mrvln::CONVERT_SSE2,
-                                           mrvln::CONVERT_SSSE3),
-                         path_name);
+INSTANTIATE_TEST_SUITE_P(Paths, EachPath, ::testing::ValuesIn(kPaths), path_name);
 
 }  // namespace

@@ -25,6 +25,8 @@ std::vector<uint8_t> expected_pixel(PixelFormat format, uint16_t stored) {
       return {e.r, e.g, e.b};
     case mrvln::PIXEL_BGRX32:
       return {e.b, e.g, e.r, 0xFF};
+    case mrvln::PIXEL_RGBX32:
+      return {e.r, e.g, e.b, 0xFF};
     case mrvln::PIXEL_BGR24:
       break;
   }
@@ -73,6 +75,8 @@ TEST(DecodeRows, FormatsOrdersStridesAndPieces) {
       {33, 5, mrvln::PIXEL_BGR24, true, true, 1, 5},
       {1, 7, mrvln::PIXEL_RGB24, true, true, 5, 3},
       {40, -2, mrvln::PIXEL_BGRX32, true, false, 12, 1},
+      {19, 3, mrvln::PIXEL_RGBX32, true, false, 0, 2},
+      {9, -5, mrvln::PIXEL_RGBX32, false, true, 8, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " format " << c.format
@@ -83,7 +87,8 @@ TEST(DecodeRows, FormatsOrdersStridesAndPieces) {
     ASSERT_EQ(
         mrvln::plan_decode(mrvln::ByteView{file.data(), static_cast<uint32_t>(file.size())}, &plan),
         mrvln::RESULT_SUCCESS);
-    const uint32_t stride = b.width() * (c.format == mrvln::PIXEL_BGRX32 ? 4 : 3) + c.extra_stride;
+    const uint32_t stride =
+        b.width() * static_cast<uint32_t>(expected_pixel(c.format, 0).size()) + c.extra_stride;
     const mrvln::OutputLayout layout = {
         c.format, c.top_first ? mrvln::ROWS_TOP_FIRST : mrvln::ROWS_AS_STORED, stride, c.fill};
     for (int path = 0; path < mrvln::CONVERT_PATH_COUNT; ++path) {
@@ -161,6 +166,12 @@ TEST(PlanImage, SizesAndRefusals) {
       {-5, 5, mrvln::PIXEL_RGB24, 1000, mrvln::RESULT_BROKEN_DATA, 0, 0},
       {1, INT32_MIN, mrvln::PIXEL_RGB24, 1000, mrvln::RESULT_BROKEN_DATA, 0, 0},
       {0x10000, 0x10000, mrvln::PIXEL_RGB24, UINT64_MAX, mrvln::RESULT_OUT_OF_MEMORY, 0, 0},
+      // RGBA for the web: 8192 x 8192 is exactly the default limit.
+      {3, -2, mrvln::PIXEL_RGBX32, 24, mrvln::RESULT_SUCCESS, 12, 24},
+      {8192, 8192, mrvln::PIXEL_RGBX32, mrvln::DEFAULT_OUTPUT_LIMIT, mrvln::RESULT_SUCCESS, 32768,
+       mrvln::DEFAULT_OUTPUT_LIMIT},
+      {8192, 8193, mrvln::PIXEL_RGBX32, mrvln::DEFAULT_OUTPUT_LIMIT, mrvln::RESULT_OUT_OF_MEMORY, 0,
+       0},
   };
   for (const Case& c : cases) {
     MorvellaneBuilder b(0, 0);
