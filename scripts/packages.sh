@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the Linux front ends (an optimised tree with
 # all of Debian's hardening flags, build/pkg), installs them as a user would
-# (apt-get install ./FILE.deb), checks that Qt and GTK programs read
+# (apt-get install ./FILE.deb), checks that Qt, GTK and Python programs read
 # Morvellane bitmaps with nothing set, and removes again the packages that
 # were not installed before.
 # Usage: bash scripts/packages.sh [--keep]    (--keep leaves them installed)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: natively under ASan and UBSan the core,
-# the Qt plug-ins and the gdk-pixbuf loader with their fuzz targets; the
+# the Qt plug-ins and the gdk-pixbuf loader with their fuzz targets, and the
+# Python package with its fuzz pass; the
 # tests of the built DLL under Wine; the core built for aarch64 under
 # qemu-aarch64; the core built for WebAssembly under Node, with the npm
 # package and the page in headless Chromium; and the Linux packages,
@@ -27,6 +28,9 @@ run_tests() {
 
 echo "== native: the core, the Qt plug-ins, the gdk-pixbuf loader (ASan + UBSan)"
 run_tests "$ROOT/build/native" -j2
+echo "== the Python package under ASan + UBSan: pytest and a seeded fuzz pass"
+bash "$ROOT/tests/python/run_tests.sh" "$ROOT/build/native" | tee "$LOG"
+passed=$((passed + $(sed -n 's/^python tests: \([0-9]*\) passed$/\1/p' "$LOG")))
 echo "== the DLL under Wine"
 # Started here too, so that listing the cases before the run is quick as well.
 bash "$ROOT/scripts/wine_session.sh"
