@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/write_file.h"
 
@@ -38,16 +39,11 @@ int main(int argc, char** argv) {
       put(base + "_short_byte", std::vector<uint8_t>(file.begin(), file.end() - 1));
   }
 
-  const fixtures::Defect defects[] = {
-      fixtures::Defect::kWrongType,       fixtures::Defect::kWrongPixelOffset,
-      fixtures::Defect::kWrongInfoSize,   fixtures::Defect::kWrongPlanes,
-      fixtures::Defect::kWrongBitCount,   fixtures::Defect::kWrongCompression,
-      fixtures::Defect::kStoredSizeImage, fixtures::Defect::kAlignedSizeImage,
-      fixtures::Defect::kZeroSizeImage};
   int index = 0;
-  for (fixtures::Defect d : defects) {
+  for (const fixtures::AcceptanceCase& c : fixtures::kAcceptanceCases) {
+    if (c.accepted) continue;
     fixtures::MorvellaneBuilder b = fixtures::colour_chart(3, 2);
-    b.defect(d);
+    b.defect(c.defect);
     put("defect_" + std::to_string(index++), b.build());
   }
 

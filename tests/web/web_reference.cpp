@@ -15,6 +15,7 @@
 
 #include "codec/morvellane.h"
 #include "readers/web/morvellane_web.h"
+#include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
 #include "tests/fixtures/write_file.h"
@@ -141,16 +142,11 @@ bool write_fixtures(const std::string& dir) {
     put(height > 0 ? "every_value" : "every_value_top_down", b.build(), expected_rgba(b));
   }
 
-  const fixtures::Defect defects[] = {
-      fixtures::Defect::kWrongType,       fixtures::Defect::kWrongPixelOffset,
-      fixtures::Defect::kWrongInfoSize,   fixtures::Defect::kWrongPlanes,
-      fixtures::Defect::kWrongBitCount,   fixtures::Defect::kWrongCompression,
-      fixtures::Defect::kStoredSizeImage, fixtures::Defect::kAlignedSizeImage,
-      fixtures::Defect::kZeroSizeImage};
   int index = 0;
-  for (fixtures::Defect d : defects) {
+  for (const fixtures::AcceptanceCase& c : fixtures::kAcceptanceCases) {
+    if (c.accepted) continue;
     MorvellaneBuilder b = fixtures::colour_chart(5, 3);
-    put("defect_" + std::to_string(index++), b.defect(d).build(),
+    put("defect_" + std::to_string(index++), b.defect(c.defect).build(),
         refused("not-morvellane", MRVLN_WEB_NOT_MORVELLANE));
   }
 
