@@ -88,7 +88,9 @@ int OutputFile::write(const void* data, size_t size) {
       p += n;
       size -= static_cast<size_t>(n);
     }
-    kill(getpid(), g_hook_signal);
+    // To this thread, so that the handler has run when write returns;
+    // sent to the process, it may reach another thread a file later.
+    raise(g_hook_signal);
     return EINTR;
   }
   written_ = true;

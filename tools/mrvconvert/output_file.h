@@ -55,7 +55,7 @@ void sync_folder(const std::string& dir);
 bool stops_the_run(int error);
 
 // The test hook MRVLN_TEST_SIGNAL_AFTER="N SIGNAL": the output after the
-// first N is half written, then the process sends itself SIGNAL (a number).
+// first N is half written, then its thread raises SIGNAL (a number).
 void arm_test_hook_from_environment();
 
 }  // namespace mrvconvert
