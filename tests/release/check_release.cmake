@@ -41,13 +41,13 @@ if(NOT unpacked STREQUAL expected)
 endif()
 set(dir ${WORK}/${name})
 
-# Mode 644 and 2000-01-01 for every entry, whatever the umask and the times
-# of the files packed.
+# Mode 644, owner 0:0 and 2000-01-01 for every entry, whatever the umask,
+# the packing user and the times of the files packed.
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tvf ${zip} OUTPUT_VARIABLE listing)
 string(REGEX MATCHALL "[^\n]+" entries "${listing}")
 foreach(entry IN LISTS entries)
-  if(NOT entry MATCHES "^-rw-r--r-- .* 1 Jan +2000 ${name}/")
-    list(APPEND failures "entry of unfixed mode or time: ${entry}")
+  if(NOT entry MATCHES "^-rw-r--r-- +[0-9]+ +0 +0 +[0-9]+ +1 Jan +2000 ${name}/")
+    list(APPEND failures "entry of unfixed mode, owner or time: ${entry}")
   endif()
 endforeach()
 
