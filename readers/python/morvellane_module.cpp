@@ -101,14 +101,15 @@ PyObject* plan_refused(mrvln::ByteView header, mrvln::Result result, uint64_t li
                       h.width, h.height);
 }
 
-// The picture's plan as the Python side sees it: RGB rows, top row first,
-// 3 * width bytes each.
-bool plan_rgb(mrvln::ByteView bytes, uint64_t limit, mrvln::ImagePlan* plan) {
+// The picture's plan in `format`, rows unpadded, top row first: RGB for
+// decode(), RGBX for Pillow's strips.
+bool plan_pixels(mrvln::ByteView bytes, mrvln::PixelFormat format, uint64_t limit,
+                 mrvln::ImagePlan* plan) {
   if (!mrvln::is_morvellane(bytes)) {
     PyErr_SetString(PyExc_ValueError, "not a Morvellane bitmap");
     return false;
   }
-  const mrvln::Result planned = mrvln::plan_image(bytes, mrvln::PIXEL_RGB24, 1, limit, plan);
+  const mrvln::Result planned = mrvln::plan_image(bytes, format, 1, limit, plan);
   if (planned == mrvln::RESULT_SUCCESS) return true;
   plan_refused(bytes, planned, limit);
   return false;
@@ -123,11 +124,13 @@ PyObject* py_is_morvellane(PyObject*, PyObject* data) {
 // Bytes of converted output a strip aims at: few enough to stay in the
 // processor's cache from the core's conversion to Pillow's copy.
 constexpr uint64_t STRIP_OUTPUT_BYTES = 256 << 10;
+// Four bytes a pixel, as Pillow keeps RGB, so that its copy is a plain one.
+constexpr mrvln::PixelFormat STRIP_FORMAT = mrvln::PIXEL_RGBX32;
 
 PyObject* py_plan(PyObject*, PyObject* data) {
   Input in;
   mrvln::ImagePlan plan;
-  if (!acquire(data, &in) || !plan_rgb(in.view, UINT64_MAX, &plan)) return nullptr;
+  if (!acquire(data, &in) || !plan_pixels(in.view, STRIP_FORMAT, UINT64_MAX, &plan)) return nullptr;
   const mrvln::DecodePlan& picture = plan.picture;
   const uint64_t file_size = mrvln::PIXEL_DATA_OFFSET + static_cast<uint64_t>(picture.source_size);
   uint64_t strip_rows = STRIP_OUTPUT_BYTES / plan.layout.stride;
@@ -146,15 +149,23 @@ PyObject* new_pixels(uint64_t size) {
   return PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
 }
 
+// This processor's fastest conversion path, asked for once: cpuid, which
+// the choice takes, is slow on virtual machines, and strips are many.
+mrvln::ConvertPath fastest_path() {
+  static const mrvln::ConvertPath path = mrvln::best_convert_path();
+  return path;
+}
+
 // Converts `count` stored rows into `pixels` without the GIL; on failure
 // releases `pixels` and raises ValueError.
 PyObject* convert(const mrvln::DecodePlan& picture, const mrvln::OutputLayout& layout,
                   mrvln::ByteView rows, uint32_t count, PyObject* pixels) {
   uint8_t* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(pixels));
   const uint64_t size = static_cast<uint64_t>(PyBytes_GET_SIZE(pixels));
+  const mrvln::ConvertPath path = fastest_path();
   mrvln::Result converted;
   Py_BEGIN_ALLOW_THREADS;
-  converted = mrvln::decode_rows(picture, layout, rows, 0, count, out, size);
+  converted = mrvln::decode_rows(picture, layout, rows, 0, count, out, size, path);
   Py_END_ALLOW_THREADS;
   if (converted == mrvln::RESULT_SUCCESS) return pixels;
   Py_DECREF(pixels);
@@ -169,8 +180,8 @@ PyObject* py_convert_rows(PyObject*, PyObject* args) {
   Input header;
   Input rows;
   mrvln::ImagePlan plan;
-  if (!acquire(header_object, &header) || !plan_rgb(header.view, UINT64_MAX, &plan) ||
-      !acquire(rows_object, &rows))
+  if (!acquire(header_object, &header) ||
+      !plan_pixels(header.view, STRIP_FORMAT, UINT64_MAX, &plan) || !acquire(rows_object, &rows))
     return nullptr;
   const mrvln::DecodePlan& picture = plan.picture;
   uint32_t count = rows.view.size / picture.source_row_size;
@@ -182,7 +193,7 @@ PyObject* py_convert_rows(PyObject*, PyObject* args) {
   if (pixels == nullptr) return nullptr;
   // Stored rows convert alike wherever they lie, so each strip goes in as
   // the picture's first rows, into a block of its own, in stored order.
-  const mrvln::OutputLayout layout = {mrvln::PIXEL_RGB24, mrvln::ROWS_AS_STORED, plan.layout.stride,
+  const mrvln::OutputLayout layout = {STRIP_FORMAT, mrvln::ROWS_AS_STORED, plan.layout.stride,
                                       false};
   return convert(picture, layout, whole, count, pixels);
 }
@@ -199,7 +210,8 @@ PyObject* py_decode(PyObject*, PyObject* args, PyObject* kwargs) {
 
   Input in;
   mrvln::ImagePlan plan;
-  if (!acquire(data, &in) || !plan_rgb(in.view, limit, &plan)) return nullptr;
+  if (!acquire(data, &in) || !plan_pixels(in.view, mrvln::PIXEL_RGB24, limit, &plan))
+    return nullptr;
   const mrvln::DecodePlan& picture = plan.picture;
   // Checked before anything is allocated, so that a header alone never
   // costs more than its own bytes.
@@ -232,7 +244,8 @@ PyMethodDef methods[] = {
      "row is the top row. ValueError or MemoryError when the core refuses it."},
     {"convert_rows", py_convert_rows, METH_VARARGS,
      "convert_rows(header, rows) -> bytes\n\n"
-     "The whole stored rows at the start of rows, as RGB rows in stored order;\n"
+     "The whole stored rows at the start of rows, as RGBX rows (red, green,\n"
+     "blue, 0xFF: Pillow's raw mode RGBX) in stored order;\n"
      "the bytes of a last partial row are left."},
     {nullptr, nullptr, 0, nullptr},
 };

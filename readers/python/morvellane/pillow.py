@@ -58,7 +58,7 @@ class MorvellaneImageFile(ImageFile.ImageFile):
         self._size = (width, height)
         _set_mode(self, "RGB")
         orientation = 1 if top_first else -1
-        self.tile = [("raw", (0, 0, width, height), _morvellane.HEADER_SIZE, ("RGB", 0, orientation))]
+        self.tile = [("raw", (0, 0, width, height), _morvellane.HEADER_SIZE, ("RGBX", 0, orientation))]
 
     def load_seek(self, offset):
         self.fp.seek(offset)
