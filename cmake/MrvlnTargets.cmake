@@ -45,11 +45,34 @@ file(WRITE ${PROJECT_BINARY_DIR}/debian-copyright
      "License: Expat\n"
      " ${mrvln_license_text}\n")
 
-# Installs the copyright file of Debian package `package`, whose files are the
-# install component `component`.
+# Who answers for the Debian packages (an address under the reserved .invalid
+# domain: the project has no mail host of its own).
+set(MRVLN_MAINTAINER "The ifMrvln.spi authors <maintainers@morvellane.invalid>")
+
+# The Debian changelog's entries, one for every package: its newest entry
+# must be the project's version.
+file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.in mrvln_changelog_top LIMIT_COUNT 1)
+if(NOT mrvln_changelog_top MATCHES "^@PACKAGE@ \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "cmake/debian-changelog.in starts with '${mrvln_changelog_top}': "
+                      "add an entry for version ${PROJECT_VERSION} on top")
+endif()
+find_program(MRVLN_GZIP gzip REQUIRED)
+
+# Installs the copyright file and the changelog (compressed as dh_compress
+# does, without name or time, so that the package stays reproducible) of
+# Debian package `package`, whose files are the install component `component`.
 function(mrvln_copyright component package)
   install(FILES ${PROJECT_BINARY_DIR}/debian-copyright DESTINATION share/doc/${package}
           RENAME copyright COMPONENT ${component})
+  set(PACKAGE ${package})
+  set(MAINTAINER ${MRVLN_MAINTAINER})
+  set(changelog ${PROJECT_BINARY_DIR}/debian-changelog/${package}/changelog)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian-changelog.in ${changelog} @ONLY)
+  execute_process(COMMAND ${MRVLN_GZIP} -9nf ${changelog} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot compress ${changelog}")
+  endif()
+  install(FILES ${changelog}.gz DESTINATION share/doc/${package} COMPONENT ${component})
 endfunction()
 
 include(GoogleTest)

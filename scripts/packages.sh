@@ -32,9 +32,16 @@ for deb in "${debs[@]}"; do
   names+=("$name")
   dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2> /dev/null | grep -q '^ii' || new+=("$name")
   echo "   $(basename "$deb"): depends on $(dpkg-deb -f "$deb" Depends)"
-  # Debian's policy: every package names its licence in its own copyright file.
-  [[ $(dpkg-deb -c "$deb") == *" ./usr/share/doc/$name/copyright"* ]] ||
-    { echo "packages: $(basename "$deb") has no /usr/share/doc/$name/copyright" >&2; exit 1; }
+  # Debian's policy: every package names its licence in its own copyright
+  # file, and carries its changelog.
+  contents=$(dpkg-deb -c "$deb")
+  for doc in copyright changelog.gz; do
+    [[ $contents == *" ./usr/share/doc/$name/$doc"* ]] ||
+      { echo "packages: $(basename "$deb") has no /usr/share/doc/$name/$doc" >&2; exit 1; }
+  done
+  [[ $(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/share/doc/$name/changelog.gz" |
+    gzip -dc | head -1) == "$name ($(dpkg-deb -f "$deb" Version)) "* ]] ||
+    { echo "packages: $(basename "$deb"): the changelog's newest entry is not this package's" >&2; exit 1; }
   # Continuation lines of the description start with one space, so it wraps.
   description=$(dpkg-deb -f "$deb" Description | tail -n +2)
   ! grep -qv '^ [^ ]' <<< "$description" ||
