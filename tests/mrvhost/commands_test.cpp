@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fixtures/morvellane_builder.h"
 #include "gtest/gtest.h"
+#include "tests/fixtures/morvellane_builder.h"
 #include "tool_runner.h"
 
 using tooltest::contains;
@@ -38,8 +38,8 @@ void stored_size(const std::string& path, int32_t* width, int32_t* height) {
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(tooltest::read_file(path, &bytes)) << path;
   ASSERT_GE(bytes.size(), 26u);
-  *width = static_cast<int32_t>(tooltest::le32(bytes, 18));
-  *height = static_cast<int32_t>(tooltest::le32(bytes, 22));
+  *width = static_cast<int32_t>(fixtures::le32(bytes, 18));
+  *height = static_cast<int32_t>(fixtures::le32(bytes, 22));
 }
 
 std::string size_text(int32_t width, int32_t height) {
@@ -128,8 +128,8 @@ void expect_converted(const std::string& source, const std::string& converted) {
   tooltest::Bmp bmp;
   std::string why;
   ASSERT_TRUE(tooltest::read_bmp24(out, &bmp, &why)) << why;
-  const int32_t w = static_cast<int32_t>(tooltest::le32(in, 18));
-  const int32_t h = static_cast<int32_t>(tooltest::le32(in, 22));
+  const int32_t w = static_cast<int32_t>(fixtures::le32(in, 18));
+  const int32_t h = static_cast<int32_t>(fixtures::le32(in, 22));
   EXPECT_EQ(bmp.width, w);
   EXPECT_EQ(bmp.height, h) << "orientation kept";
   EXPECT_EQ(bmp.info_size, 40u);
@@ -139,7 +139,7 @@ void expect_converted(const std::string& source, const std::string& converted) {
   ASSERT_EQ(bmp.bgr.size(), 3 * pixels);
   size_t wrong = 0;
   for (size_t i = 0; i < pixels; ++i) {
-    const fixtures::Bgr e = fixtures::expected_bgr(tooltest::le16(in, 66 + 2 * i));
+    const fixtures::Bgr e = fixtures::expected_bgr(fixtures::le16(in, 66 + 2 * i));
     if (bmp.bgr[3 * i] != e.b || bmp.bgr[3 * i + 1] != e.g || bmp.bgr[3 * i + 2] != e.r) ++wrong;
   }
   EXPECT_EQ(wrong, 0u) << converted;
@@ -192,7 +192,7 @@ TEST(Convert, FileProblemsGiveExitCode4Or2) {
   }
   std::vector<uint8_t> still;
   ASSERT_TRUE(tooltest::read_file(good, &still));
-  EXPECT_EQ(tooltest::le16(still, 28), 16) << "the source was not overwritten";
+  EXPECT_EQ(fixtures::le16(still, 28), 16) << "the source was not overwritten";
 }
 
 TEST(Plugin, MissingPluginGivesExitCode3ButEncodeStillWorks) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/fixtures/little_endian.h"
 #include "tool_runner.h"
 
 using tooltest::contains;
@@ -67,25 +68,25 @@ TEST(Encode, RoundTripWithinTheQuantisationStep) {
     const size_t pixels = static_cast<size_t>(c.width) * rows;
     ASSERT_EQ(m.size(), 66 + 2 * pixels);
     // The layout the plug-in reads.
-    EXPECT_EQ(tooltest::le16(m, 0), 0x4D42);
-    EXPECT_EQ(tooltest::le32(m, 2), m.size());
-    EXPECT_EQ(tooltest::le32(m, 10), 66u);
-    EXPECT_EQ(tooltest::le32(m, 14), 40u);
-    EXPECT_EQ(static_cast<int32_t>(tooltest::le32(m, 18)), c.width);
-    EXPECT_EQ(static_cast<int32_t>(tooltest::le32(m, 22)), c.height);
-    EXPECT_EQ(tooltest::le16(m, 26), 1);
-    EXPECT_EQ(tooltest::le16(m, 28), 16);
-    EXPECT_EQ(tooltest::le32(m, 30), 3u);
-    EXPECT_EQ(tooltest::le32(m, 34),
+    EXPECT_EQ(fixtures::le16(m, 0), 0x4D42);
+    EXPECT_EQ(fixtures::le32(m, 2), m.size());
+    EXPECT_EQ(fixtures::le32(m, 10), 66u);
+    EXPECT_EQ(fixtures::le32(m, 14), 40u);
+    EXPECT_EQ(static_cast<int32_t>(fixtures::le32(m, 18)), c.width);
+    EXPECT_EQ(static_cast<int32_t>(fixtures::le32(m, 22)), c.height);
+    EXPECT_EQ(fixtures::le16(m, 26), 1);
+    EXPECT_EQ(fixtures::le16(m, 28), 16);
+    EXPECT_EQ(fixtures::le32(m, 30), 3u);
+    EXPECT_EQ(fixtures::le32(m, 34),
               static_cast<uint32_t>(c.width) * 3u * static_cast<uint32_t>(c.height));
-    EXPECT_EQ(tooltest::le32(m, 54), 0xF800u);
-    EXPECT_EQ(tooltest::le32(m, 58), 0x07E0u);
-    EXPECT_EQ(tooltest::le32(m, 62), 0x001Fu);
+    EXPECT_EQ(fixtures::le32(m, 54), 0xF800u);
+    EXPECT_EQ(fixtures::le32(m, 58), 0x07E0u);
+    EXPECT_EQ(fixtures::le32(m, 62), 0x001Fu);
 
     // Each stored level is the nearest one to the original channel.
     size_t not_nearest = 0;
     for (size_t i = 0; i < pixels; ++i) {
-      const uint32_t v = tooltest::le16(m, 66 + 2 * i);
+      const uint32_t v = fixtures::le16(m, 66 + 2 * i);
       const uint32_t level[3] = {v & 31, (v >> 5) & 63, v >> 11};
       const uint32_t max[3] = {31, 63, 31};
       for (int ch = 0; ch < 3; ++ch) {

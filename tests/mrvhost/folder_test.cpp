@@ -78,12 +78,12 @@ TEST(ConvertFolder, MixedBadAndGoodFiles) {
     tooltest::Bmp bmp;
     std::string why;
     ASSERT_TRUE(tooltest::read_bmp24(bytes, &bmp, &why)) << why;
-    EXPECT_EQ(bmp.width, static_cast<int32_t>(tooltest::le32(e.bytes, 18)));
-    EXPECT_EQ(bmp.height, static_cast<int32_t>(tooltest::le32(e.bytes, 22)));
+    EXPECT_EQ(bmp.width, static_cast<int32_t>(fixtures::le32(e.bytes, 18)));
+    EXPECT_EQ(bmp.height, static_cast<int32_t>(fixtures::le32(e.bytes, 22)));
     // Every pixel, rows in stored order as both files keep them.
     std::vector<uint8_t> expected;
     for (size_t at = 66; at < e.bytes.size(); at += 2) {
-      const fixtures::Bgr p = fixtures::expected_bgr(tooltest::le16(e.bytes, at));
+      const fixtures::Bgr p = fixtures::expected_bgr(fixtures::le16(e.bytes, at));
       expected.insert(expected.end(), {p.b, p.g, p.r});
     }
     EXPECT_TRUE(bmp.bgr == expected) << "pixels differ";

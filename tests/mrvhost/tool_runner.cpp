@@ -4,7 +4,12 @@
 #include <string.h>
 #include <windows.h>
 
+#include "tests/fixtures/little_endian.h"
+
 namespace tooltest {
+
+using fixtures::le16;
+using fixtures::le32;
 
 namespace {
 
@@ -136,14 +141,6 @@ const std::string& samples_dir() {
   return dir.path();
 }
 
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-  return le16(b, at) | (static_cast<uint32_t>(le16(b, at + 2)) << 16);
-}
-
 bool read_bmp24(const std::vector<uint8_t>& bytes, Bmp* out, std::string* why) {
   if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M') {
     *why = "no BMP file header";
@@ -182,14 +179,8 @@ std::vector<uint8_t> make_bmp24(int32_t width, int32_t height, const std::vector
   const size_t row = 3 * static_cast<size_t>(width), stride = (row + 3) & ~size_t(3);
   const uint32_t offset = 14 + info_size;
   std::vector<uint8_t> f(offset + stride * rows, 0xAB);
-  auto put16 = [&f](size_t at, uint32_t v) {
-    f[at] = static_cast<uint8_t>(v);
-    f[at + 1] = static_cast<uint8_t>(v >> 8);
-  };
-  auto put32 = [&put16](size_t at, uint32_t v) {
-    put16(at, v & 0xFFFF);
-    put16(at + 2, v >> 16);
-  };
+  auto put16 = [&f](size_t at, uint32_t v) { fixtures::set16(f, at, v); };
+  auto put32 = [&f](size_t at, uint32_t v) { fixtures::set32(f, at, v); };
   memset(f.data(), 0, offset);
   f[0] = 'B';
   f[1] = 'M';

@@ -61,9 +61,6 @@ bool read_bmp24(const std::vector<uint8_t>& bytes, Bmp* out, std::string* why);
 std::vector<uint8_t> make_bmp24(int32_t width, int32_t height, const std::vector<uint8_t>& bgr,
                                 uint32_t info_size = 40);
 
-uint32_t le32(const std::vector<uint8_t>& b, size_t at);
-uint16_t le16(const std::vector<uint8_t>& b, size_t at);
-
 bool contains(const std::string& text, const std::string& part);
 
 }  // namespace tooltest
