@@ -56,7 +56,7 @@ if [ "$(find archive -name '*.bmp' 2> /dev/null | wc -l)" -ne "$((PICTURES + 1))
     src=${sources[$((i % ${#sources[@]}))]}
     shift_by=$((i / ${#sources[@]} * 41))
     name=$(printf 'photo_%04d' "$i")
-    convert "$src" -resize '1024x768!' -roll "+${shift_by}+$((shift_by / 2))" -depth 8 "ppm:$name.ppm"
+    convert -quiet "$src" -resize '1024x768!' -roll "+${shift_by}+$((shift_by / 2))" -depth 8 "ppm:$name.ppm"
     "$BENCH/bench/mrvconvert/ppm_to_morvellane" "$name.ppm" "archive/$name.bmp"
     # The first of each photograph also goes to the level table.
     [ "$i" -lt "${#sources[@]}" ] && cp "archive/$name.bmp" photos/
