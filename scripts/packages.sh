@@ -48,6 +48,14 @@ for deb in "${debs[@]}"; do
     { echo "packages: $(basename "$deb"): description lines not wrapped" >&2; exit 1; }
 done
 
+# Debian's own checks of a package: any error or warning fails the run
+# (lintian's informational tags are printed, not fatal).
+echo "== lintian"
+lint_status=0
+lint=$(lintian --fail-on error,warning --info "${debs[@]}" 2>&1) || lint_status=$?
+grep -v 'running with root privileges' <<< "$lint" || true
+[ "$lint_status" -eq 0 ] || { echo "packages: lintian reports errors or warnings (above)" >&2; exit 1; }
+
 SAMPLES="$PKG/samples"
 mkdir -p "$SAMPLES"
 "$PKG/tools/make_samples/make_samples" "$SAMPLES"

@@ -24,7 +24,7 @@ PACKAGES=(
   g++-aarch64-linux-gnu
   qtbase5-dev qtbase5-dev-tools qt6-base-dev qt6-base-dev-tools
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin libglib2.0-bin shared-mime-info pkg-config
-  dpkg-dev file
+  dpkg-dev file lintian
   python3-dev python3-setuptools python3-wheel python3-pip python3-venv python3-pil python3-numpy
   python3-pytest
   clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
