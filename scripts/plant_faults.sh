@@ -9,7 +9,7 @@
 # A fault is caught by the programs named in the table (TREE/PROGRAM, with
 # how many of its cases failed). Left out of the runs: the fuzzing passes
 # fuzz_short_* (half a minute per fault; their replays stay in) and
-# reproducible_dll (two clean builds of the DLL).
+# reproducible_build (second clean builds of the DLL and the tool).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WORK="${MRVLN_PLANT_DIR:-/tmp/mrvln-plant-$(id -u)}"
@@ -151,7 +151,7 @@ failed_tests() {
   local tree
   bash "$SRC/scripts/wine_session.sh"
   for tree in native win32; do
-    ctest --test-dir "$WORK/build/$tree" -j2 --timeout 300 -E '^(fuzz_short_|reproducible_dll)' \
+    ctest --test-dir "$WORK/build/$tree" -j2 --timeout 300 -E '^(fuzz_short_|reproducible_build)' \
       > "$WORK/ctest-$tree.log" 2>&1 || true
     sed -n '/The following tests FAILED/,$p' "$WORK/ctest-$tree.log" |
       sed -n 's/^[[:space:]]*[0-9]* - \([^ .]*\)[. ].*/\1/p' | sort | uniq -c |
