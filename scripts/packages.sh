@@ -22,8 +22,18 @@ cmake -S "$ROOT" -B "$PKG" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
   -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" > /dev/null
 cmake --build "$PKG"
-rm -rf "$PKG/packages"
-(cd "$PKG" && cpack > /dev/null)
+rm -rf "$PKG/packages" "$PKG/packages-again"
+# As dpkg-buildpackage does: every time in the packages is the date of the
+# newest changelog entry, so the same tree gives the same packages; a second
+# packing checks it.
+entry_date=$(sed -n 's/^ -- .*  \([A-Z][a-z][a-z], .*\)$/\1/p' "$ROOT/cmake/debian-changelog.in" | head -1)
+[ -n "$entry_date" ] || { echo "packages: no date in cmake/debian-changelog.in" >&2; exit 1; }
+SOURCE_DATE_EPOCH=$(date -d "$entry_date" +%s)
+export SOURCE_DATE_EPOCH
+(cd "$PKG" && cpack > /dev/null && cpack -B "$PKG/packages-again" > /dev/null)
+same=$(cd "$PKG/packages" && sha256sum ./*.deb | (cd "$PKG/packages-again" && sha256sum --quiet -c) 2>&1) ||
+  { echo "packages: a second packing gave other bytes: $same" >&2; exit 1; }
+rm -rf "$PKG/packages-again"
 mapfile -t debs < <(find "$PKG/packages" -maxdepth 1 -name '*.deb' | sort)
 [ ${#debs[@]} -gt 0 ] || { echo "packages: cpack made no package" >&2; exit 1; }
 names=() new=()
