@@ -9,7 +9,7 @@
 
 #include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/morvellane_builder.h"
-#include "tests/fixtures/write_file.h"
+#include "tests/fixtures/files.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

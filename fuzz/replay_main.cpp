@@ -9,22 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/files.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
 bool replay_file(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    fprintf(stderr, "cannot open %s\n", path.c_str());
+  std::vector<uint8_t> bytes;
+  if (!fixtures::read_file(path, &bytes)) {
+    fprintf(stderr, "cannot read %s\n", path.c_str());
     return false;
   }
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  fclose(f);
   // An empty vector has no data pointer worth passing; give a valid one.
   static const uint8_t none = 0;
   LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/files.h"
 #include "tests/fixtures/morvellane_builder.h"
-#include "tests/fixtures/write_file.h"
 
 namespace {
 
@@ -102,13 +102,11 @@ bool same_bytes(GdkPixbuf* a, GdkPixbuf* b) {
                 gdk_pixbuf_get_byte_length(b)) == 0;
 }
 
-std::vector<uint8_t> read_file(const std::string& path) {
-  gchar* data = nullptr;
-  gsize size = 0;
-  if (!g_file_get_contents(path.c_str(), &data, &size, nullptr)) return {};
-  std::vector<uint8_t> out(data, data + size);
-  g_free(data);
-  return out;
+// The file's bytes; none when it cannot be read.
+std::vector<uint8_t> file_bytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (!fixtures::read_file(path, &bytes)) bytes.clear();
+  return bytes;
 }
 
 std::string guess(const char* name, const std::vector<uint8_t>* data, bool* uncertain) {
@@ -145,7 +143,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> bytes;
     GdkPixbuf* exact;
   };
-  const ByType by_type[] = {{"the odd-width sample", read_file(odd), exact},
+  const ByType by_type[] = {{"the odd-width sample", file_bytes(odd), exact},
                             {"a top-down 255 x 128 picture", top.build(), exact_top}};
   for (const ByType& t : by_type)
     for (bool chunks : {false, true}) {
@@ -172,7 +170,7 @@ int main(int argc, char** argv) {
   };
   const Standard standards[] = {
       {"a standard 16-bit BMP with pixels at 66", standard, std_path},
-      {"the 24-bit sample", read_file(samples + "/not_morvellane_24bit.bmp"),
+      {"the 24-bit sample", file_bytes(samples + "/not_morvellane_24bit.bmp"),
        samples + "/not_morvellane_24bit.bmp"},
   };
   for (const Standard& t : standards) {

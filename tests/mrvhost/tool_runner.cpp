@@ -108,24 +108,6 @@ TempDir::~TempDir() {
   remove_tree(path_);
 }
 
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
-
-bool read_file(const std::string& path, std::vector<uint8_t>* bytes) {
-  bytes->clear();
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-  fclose(f);
-  return true;
-}
-
 bool exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/files.h"
+
 namespace tooltest {
 
 // The folder holding this test program, mrvhost.exe and ifMrvln.spi.
@@ -38,8 +40,8 @@ class TempDir {
   std::string path_;
 };
 
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
-bool read_file(const std::string& path, std::vector<uint8_t>* bytes);
+using fixtures::read_file;
+using fixtures::write_file;
 bool exists(const std::string& path);
 
 // The folder of bundled sample pictures, written once by make_samples.exe.

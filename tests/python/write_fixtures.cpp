@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/fixtures/morvellane_builder.h"
-#include "tests/fixtures/write_file.h"
+#include "tests/fixtures/files.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "codec/morvellane.h"
 #include "readers/web/morvellane_web.h"
 #include "tests/fixtures/case_tables.h"
+#include "tests/fixtures/files.h"
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
-#include "tests/fixtures/write_file.h"
 
 using fixtures::MorvellaneBuilder;
 
@@ -201,18 +201,6 @@ Answer core_answer(const std::vector<uint8_t>& file) {
   return a;
 }
 
-bool read_file(const std::string& path, std::vector<uint8_t>* out) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  uint8_t buffer[65536];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-    out->insert(out->end(), buffer, buffer + got);
-  const bool ok = ferror(f) == 0;
-  fclose(f);
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,7 +214,7 @@ int main(int argc, char** argv) {
   Manifest core(out + "/core");
   for (int i = 2; i < argc; ++i) {
     std::vector<uint8_t> file;
-    if (!read_file(argv[i], &file)) {
+    if (!fixtures::read_file(argv[i], &file)) {
       fprintf(stderr, "web_reference: cannot read %s\n", argv[i]);
       return 1;
     }
