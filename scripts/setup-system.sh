@@ -47,6 +47,18 @@ BINFMT_LINE=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x
 BACKPORTS_SOURCE=/etc/apt/sources.list.d/mrvln-backports.sources
 APT=(apt-get -o DPkg::Lock::Timeout=600 -q -y)
 
+# A mirror caught in the middle of a sync serves an index that does not match
+# its Release file; it is whole again a few minutes later, so try again then.
+apt_update() {
+  local pause
+  for pause in 30 60 120 240; do
+    "${APT[@]}" update && return 0
+    say "apt-get update failed; trying again in $pause s (a mirror may be syncing)"
+    sleep "$pause"
+  done
+  "${APT[@]}" update
+}
+
 # A package counts as there when it is installed or an installed package
 # provides it (other builds of nodejs bring npm with them, and conflict with
 # Debian's npm).
@@ -108,7 +120,7 @@ fi
 mapfile -t missing < <(missing_packages)
 if [ ${#missing[@]} -gt 0 ] || ! qemu_ok "$QEMU"; then
   say "updating the package lists (apt-get update)"
-  "${APT[@]}" update || die "apt-get update failed (see above): fix the machine's apt sources, then run this again"
+  apt_update || die "apt-get update failed (see above): fix the machine's apt sources, then run this again"
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing: ${missing[*]}"
