@@ -48,7 +48,7 @@ BACKPORTS_SOURCE=/etc/apt/sources.list.d/mrvln-backports.sources
 APT=(apt-get -o DPkg::Lock::Timeout=600 -q -y)
 
 # A mirror caught in the middle of a sync serves an index that does not match
-# its Release file; it is whole again a few minutes later, so try again then.
+# its Release file; it is usually whole again minutes later, so try again.
 apt_update() {
   local pause
   for pause in 30 60 120 240; do
