@@ -3,12 +3,14 @@
 # directly, through sudo otherwise). On a Debian 12 machine it:
 #   1. installs the packages below that are missing, and any named as arguments;
 #   2. installs qemu-user 8 or newer, from <codename>-backports when the
-#      release's own is older: Wine's 32-bit side runs under qemu-i386 with a
-#      chosen processor model in the tests (qemu 7 takes about 45 s to start
-#      each Wine process), on every machine;
+#      release's own is older, without adding that suite to the machine's
+#      apt sources: Wine's 32-bit side runs under qemu-i386 with a chosen
+#      processor model in the tests (qemu 7 takes about 45 s to start each
+#      Wine process), on every machine;
 #   3. where the kernel cannot run 32-bit x86 programs, registers qemu-i386
-#      as their handler, now and at every boot (/etc/binfmt.d/qemu-i386.conf).
-# Safe to run again: it changes only what is missing.
+#      as their handler until the next boot (every run checks again).
+# Each change it makes is printed with how to undo it. Safe to run again: it
+# changes only what is missing.
 #   bash scripts/setup-system.sh [PACKAGE...]          as root
 #   bash scripts/setup-system.sh --check [PACKAGE...]  any user: exit 0 if nothing is missing
 set -euo pipefail
@@ -41,10 +43,10 @@ PACKAGES+=("$@")
 
 BINFMT=/proc/sys/fs/binfmt_misc
 QEMU=/usr/bin/qemu-i386
-BINFMT_CONF=/etc/binfmt.d/qemu-i386.conf
+OLD_BINFMT_CONF=/etc/binfmt.d/qemu-i386.conf
 # Any i386 ELF executable or shared object, as Debian's qemu-user registers it.
 BINFMT_LINE=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:'
-BACKPORTS_SOURCE=/etc/apt/sources.list.d/mrvln-backports.sources
+OLD_BACKPORTS_SOURCE=/etc/apt/sources.list.d/mrvln-backports.sources
 APT=(apt-get -o DPkg::Lock::Timeout=600 -q -y)
 
 # A mirror caught in the middle of a sync serves an index that does not match
@@ -83,6 +85,14 @@ wine32_runs() { /usr/lib/wine/wine --version > /dev/null 2>&1; }
 # The registered qemu-i386 handler: "none", or "enabled"/"disabled" and its interpreter.
 handler_state() { [ -e "$BINFMT/qemu-i386" ] && head -1 "$BINFMT/qemu-i386" || echo none; }
 handler_interpreter() { sed -n 's/^interpreter //p' "$BINFMT/qemu-i386"; }
+# Earlier versions of this script left an apt source and a boot-time handler
+# behind; only files in exactly the form they wrote count.
+old_backports_source() {
+  [ -e "$OLD_BACKPORTS_SOURCE" ] &&
+    grep -q "^# Added by ifMrvln's scripts/setup-system.sh" "$OLD_BACKPORTS_SOURCE"
+}
+old_binfmt_conf() { [ -e "$OLD_BINFMT_CONF" ] && [ "$(cat "$OLD_BINFMT_CONF")" = "$BINFMT_LINE" ]; }
+old_leftovers() { old_backports_source || old_binfmt_conf; }
 
 # ---- --check: report what is missing, change nothing ----
 if $CHECK; then
@@ -92,11 +102,10 @@ if $CHECK; then
   qemu_ok "$QEMU" || needs+=("qemu-user 8 or newer")
   if [ "$(handler_state)" = enabled ]; then
     qemu_ok "$(handler_interpreter)" || needs+=("a qemu-i386 handler of qemu 8 or newer")
-    [ -e "$BINFMT_CONF" ] || [ -e /usr/lib/binfmt.d/qemu-i386.conf ] ||
-      needs+=("the qemu-i386 handler registered at boot")
   elif [ ${#missing[@]} -eq 0 ] && ! wine32_runs; then
     needs+=("a handler for 32-bit x86 programs")
   fi
+  old_leftovers && needs+=("removal of an apt source or boot-time handler an earlier set-up left")
   if [ ${#needs[@]} -eq 0 ]; then
     if [ "$(handler_state)" = enabled ]; then how="under $(handler_interpreter)"; else how=natively; fi
     say "nothing to install ($($QEMU --version | head -1); 32-bit programs run $how)"
@@ -129,60 +138,49 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # ---- 2. qemu-user 8 or newer ----
-# The deb822 stanza (or one-line entry) that carries the release's own main
-# suite, printed as a deb822 stanza for <codename>-backports with the same
-# URIs and keys. Empty if there is none.
-backports_stanza() {
-  local f stanza=""
-  for f in /etc/apt/sources.list.d/*.sources; do
-    if [ ! -e "$f" ] || [ "$f" = "$BACKPORTS_SOURCE" ]; then continue; fi
-    stanza=$(awk -v want="$CODENAME" -v suite="$CODENAME-backports" '
-      function flush() {
-        if (deb && hit && enabled && uris != "" && !done) {
-          print "Types: deb"; print "URIs: " uris; print "Suites: " suite
-          print "Components: main"; if (signed != "") print signed; done = 1
-        }
-        deb = hit = 0; enabled = 1; uris = signed = ""; field = ""
-      }
-      BEGIN { enabled = 1 }
-      /^[ \t]*$/ { flush(); next }
-      /^#/ { next }
-      /^[ \t]/ { if (field == "signed-by") signed = signed "\n" $0; next }
-      {
-        field = tolower(substr($0, 1, index($0, ":") - 1)); value = substr($0, index($0, ":") + 1)
-        gsub(/^[ \t]+|[ \t]+$/, "", value)
-        if (field == "types") deb = (" " value " " ~ / deb /)
-        else if (field == "uris") uris = value
-        else if (field == "suites") hit = (" " value " " ~ (" " want " "))
-        else if (field == "enabled") enabled = (tolower(value) != "no")
-        else if (field == "signed-by") signed = "Signed-By: " value
-      }
-      END { flush() }' "$f")
-    [ -z "$stanza" ] || break
-  done
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    if [ -n "$stanza" ] || [ ! -e "$f" ]; then continue; fi
-    # deb [options] URI SUITE COMPONENT...
-    stanza=$(awk -v want="$CODENAME" -v suite="$CODENAME-backports" '
-      $1 == "deb" {
-        opts = ""; i = 2
-        if ($2 ~ /^\[/) { while (i <= NF) { opts = opts " " $i; if ($i ~ /\]$/) { i++; break } i++ } }
-        if ($(i + 1) == want) {
-          print "Types: deb"; print "URIs: " $i; print "Suites: " suite; print "Components: main"
-          if (match(opts, /signed-by=[^] ]+/)) print "Signed-By: " substr(opts, RSTART + 10, RLENGTH - 10)
-          exit
-        }
-      }' "$f")
-  done
-  printf '%s' "$stanza"
+# Fetched from <codename>-backports of the mirror the machine's own release
+# comes from, through an apt state of its own in a temporary folder, then
+# installed as a package file: the machine's sources and lists stay as they
+# are.
+install_backports_qemu() {
+  local uri tmp private major
+  uri=$(apt-get indextargets --format '$(REPO_URI)' "Release: $CODENAME" "Target-Of: deb" \
+    "Component: main" | head -1)
+  [ -n "$uri" ] || die "no apt source for '$CODENAME' main is configured, so qemu-user 8 or newer cannot come from $CODENAME-backports. Install qemu-user 8 or newer by other means, then run this again."
+  tmp=$(mktemp -d)
+  mkdir -p "$tmp/parts" "$tmp/lists/partial" "$tmp/archives/partial"
+  printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
+    "$uri" "$CODENAME" /usr/share/keyrings/debian-archive-keyring.gpg > "$tmp/parts/backports.sources"
+  private=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$tmp/parts"
+    -o Dir::State::Lists="$tmp/lists" -o Dir::Cache::Archives="$tmp/archives"
+    -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User=root)
+  say "reading $CODENAME-backports from $uri (in $tmp; the machine's apt sources are not changed)"
+  if ! "${APT[@]}" "${private[@]}" update; then
+    rm -rf "$tmp"
+    die "$CODENAME-backports could not be read from $uri (see above). Install qemu-user 8 or newer by other means, then run this again."
+  fi
+  major=$(apt-cache "${private[@]}" policy qemu-user | sed -n 's/ *Candidate: *\([0-9]*:\)*\([0-9]*\).*/\2/p')
+  if [ "${major:-0}" -lt 8 ] 2> /dev/null || ! (cd "$tmp" && apt-get "${private[@]}" -q download qemu-user); then
+    rm -rf "$tmp"
+    die "$CODENAME-backports offers no qemu-user 8 or newer here (candidate: ${major:-none}). Install qemu-user 8 or newer (for instance from a newer Debian release), then run this again."
+  fi
+  say "installing $(basename "$tmp"/qemu-user_*.deb) (undo: apt-get remove qemu-user)"
+  "${APT[@]}" install --no-install-recommends "$tmp"/qemu-user_*.deb || {
+    rm -rf "$tmp"
+    die "apt-get install of qemu-user from $CODENAME-backports failed (see above)"
+  }
+  rm -rf "$tmp"
 }
-# The highest major version of qemu-user that apt offers from a suite.
-suite_qemu_major() {
-  apt-cache madison qemu-user 2> /dev/null | awk -F'|' -v s=" $1/" '
-    index($3, s) { v = $2; gsub(/ /, "", v); sub(/^[0-9]+:/, "", v); sub(/[^0-9].*/, "", v)
-                   if (v + 0 > best) best = v + 0 }
-    END { print best + 0 }'
-}
+
+if old_backports_source; then
+  say "removing $OLD_BACKPORTS_SOURCE, which an earlier set-up added"
+  rm -f "$OLD_BACKPORTS_SOURCE"
+  "${APT[@]}" update > /dev/null 2>&1 || true
+fi
+if old_binfmt_conf; then
+  say "removing $OLD_BINFMT_CONF, which an earlier set-up added (the handler is registered for this boot only now)"
+  rm -f "$OLD_BINFMT_CONF"
+fi
 
 if ! qemu_ok "$QEMU"; then
   candidate=$(apt-cache policy qemu-user | sed -n 's/ *Candidate: *\([0-9]*:\)*\([0-9]*\).*/\2/p')
@@ -191,54 +189,31 @@ if ! qemu_ok "$QEMU"; then
     "${APT[@]}" install --no-install-recommends qemu-user || die "apt-get install qemu-user failed (see above)"
   else
     say "the release offers qemu-user ${candidate:-(none)}; 8 or newer comes from $CODENAME-backports"
-    added=false
-    if [ "$(suite_qemu_major "$CODENAME-backports")" -lt 8 ]; then
-      stanza=$(backports_stanza)
-      [ -n "$stanza" ] || die "no apt source for '$CODENAME' main was found in /etc/apt/sources.list or /etc/apt/sources.list.d/, so $CODENAME-backports cannot be added. Add a $CODENAME-backports source for this machine's mirror (see 'man sources.list'), or install qemu-user 8 or newer by other means, then run this again."
-      say "adding $CODENAME-backports from the machine's own $CODENAME source: $BACKPORTS_SOURCE"
-      printf '%s\n' "# Added by ifMrvln's scripts/setup-system.sh for qemu-user 8 or newer." "$stanza" > "$BACKPORTS_SOURCE"
-      sed 's/^/    /' "$BACKPORTS_SOURCE"
-      added=true
-      "${APT[@]}" update || true
-    fi
-    if [ "$(suite_qemu_major "$CODENAME-backports")" -lt 8 ]; then
-      if $added; then
-        rm -f "$BACKPORTS_SOURCE"
-        "${APT[@]}" update > /dev/null 2>&1 || true
-      fi
-      die "$CODENAME-backports offers no qemu-user 8 or newer here (or could not be read: see apt-get's messages above); the source added for it was removed. Install qemu-user 8 or newer (for instance from a newer Debian release), then run this again."
-    fi
-    say "installing qemu-user from $CODENAME-backports"
-    "${APT[@]}" install --no-install-recommends -t "$CODENAME-backports" qemu-user ||
-      die "apt-get install -t $CODENAME-backports qemu-user failed (see above)"
+    install_backports_qemu
   fi
   qemu_ok "$QEMU" || die "$QEMU is still not qemu 8 or newer: $($QEMU --version 2>&1 | head -1)"
 fi
 say "qemu: $($QEMU --version | head -1)"
 
 # ---- 3. a handler for 32-bit x86 programs, only where the kernel has none ----
+# Registered for this boot only: every run of the scripts checks again.
 state=$(handler_state)
 if [ "$state" != none ] && ! qemu_ok "$(handler_interpreter)"; then
   say "removing the registered qemu-i386 handler: its qemu ($(handler_interpreter)) is older than 8"
   { echo -1 > "$BINFMT/qemu-i386"; } 2> /dev/null || die "could not remove the old qemu-i386 handler ($BINFMT/qemu-i386)"
   state=none
 fi
-if [ "$state" = enabled ] || wine32_runs; then
-  if [ "$state" = enabled ]; then
-    say "32-bit x86 programs run under $(handler_interpreter) (registered handler)"
-    if [ ! -e "$BINFMT_CONF" ] && [ ! -e /usr/lib/binfmt.d/qemu-i386.conf ]; then
-      say "registering it at every boot too: $BINFMT_CONF"
-      mkdir -p /etc/binfmt.d
-      printf '%s\n' "$BINFMT_LINE" > "$BINFMT_CONF"
-    fi
-  else
-    say "this kernel runs 32-bit x86 programs natively"
-  fi
+if [ "$state" = enabled ]; then
+  say "32-bit x86 programs run under $(handler_interpreter) (registered handler)"
+  exit 0
+fi
+if wine32_runs; then
+  say "this kernel runs 32-bit x86 programs natively"
   exit 0
 fi
 
-say "this kernel cannot run 32-bit x86 programs: registering qemu-i386 as their handler"
-container_help="In a container, do this on the host instead (as root there): install qemu-user 8 or newer and register it, e.g. install Debian's qemu-user-binfmt package of the same version, or write this line to /etc/binfmt.d/qemu-i386.conf and run 'systemctl restart systemd-binfmt': ${BINFMT_LINE}F ; then run this again."
+say "this kernel cannot run 32-bit x86 programs: registering qemu-i386 as their handler until the next boot"
+container_help="In a container, do this on the host instead (as root there): install qemu-user 8 or newer and register it, e.g. write this line to /proc/sys/fs/binfmt_misc/register: ${BINFMT_LINE}F ; then run this again."
 if [ ! -e "$BINFMT/register" ]; then
   mount -t binfmt_misc binfmt_misc "$BINFMT" 2> /dev/null ||
     die "binfmt_misc cannot be mounted at $BINFMT, so no handler for 32-bit programs can be registered from here (an unprivileged container?). $container_help"
@@ -249,13 +224,6 @@ else
   { printf '%s' "$BINFMT_LINE" > "$BINFMT/register"; } 2> /dev/null ||
     die "could not register qemu-i386 with the kernel ($BINFMT/register is not writable here: an unprivileged container?). $container_help"
 fi
-mkdir -p /etc/binfmt.d
-printf '%s\n' "$BINFMT_LINE" > "$BINFMT_CONF"
-say "registered now and at every boot ($BINFMT_CONF, read by systemd-binfmt)"
-if command -v update-binfmts > /dev/null 2>&1 &&
-  update-binfmts --display qemu-i386 2> /dev/null | grep -q 'interpreter'; then
-  old=$(update-binfmts --display qemu-i386 | sed -n 's/^ *interpreter = //p')
-  qemu_ok "$old" || say "warning: binfmt-support also knows qemu-i386 with $old (older than 8) and may register it at boot; remove the package that brings it (qemu-user-static 7, for one) or install its version 8 or newer"
-fi
+say "registered until the next boot (undo: echo -1 > $BINFMT/qemu-i386)"
 wine32_runs || die "Wine's 32-bit loader still does not run under $QEMU: try '/usr/lib/wine/wine --version' to see why"
 say "Wine's 32-bit loader runs under qemu"
