@@ -1,7 +1,7 @@
 // IsSupported, GetPictureInfo and GetPicture: the platform edge over the pure
 // codec logic. Every call acquires and releases its own resources.
+#include "codec/dib.h"
 #include "codec/file_loader.h"
-#include "codec/morvellane.h"
 #include "plugin/spi_exports.h"
 
 using namespace mrvln;
@@ -64,21 +64,21 @@ extern "C" int32_t __stdcall IsSupported(const char*, uint32_t data_or_handle) {
 extern "C" int32_t __stdcall GetPictureInfo(const char* source, int32_t, uint32_t flags,
                                             PictureInfoRecord* info) {
   const uint32_t mode = flags & SOURCE_MODE_MASK;
-  Header header;
+  SizeFields size;
   if (mode == SOURCE_FILE) {
     uint8_t buffer[FILE_HEADER_READ_SIZE];
     uint32_t got = 0;
     const Result read = read_file_header(source, buffer, &got);
     if (read != RESULT_SUCCESS) return read;
-    if (parse_header(ByteView{buffer, got}, &header) != RESULT_SUCCESS) return RESULT_BROKEN_DATA;
+    if (!read_size_fields(ByteView{buffer, got}, &size)) return RESULT_BROKEN_DATA;
   } else if (mode == SOURCE_MEMORY) {
     // The caller provides at least the size fields; the length is not read.
     const ByteView bytes{reinterpret_cast<const uint8_t*>(source), SIZE_FIELDS_END};
-    if (parse_header(bytes, &header) != RESULT_SUCCESS) return RESULT_BROKEN_DATA;
+    if (!read_size_fields(bytes, &size)) return RESULT_BROKEN_DATA;
   } else {
     return RESULT_NOT_IMPLEMENTED;
   }
-  write_picture_info(header, reinterpret_cast<uint8_t*>(info));
+  write_picture_info(size, reinterpret_cast<uint8_t*>(info));
   return RESULT_SUCCESS;
 }
 

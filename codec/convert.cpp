@@ -1,4 +1,4 @@
-#include "codec/convert.h"
+#include "codec/convert_paths.h"
 
 #if MRVLN_X86
 #include <cpuid.h>

@@ -15,7 +15,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "codec/convert.h"
+#include "codec/convert_paths.h"
 
 namespace mrvln {
 namespace {

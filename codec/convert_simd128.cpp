@@ -1,7 +1,7 @@
 // The WebAssembly SIMD path: eight stored pixels per 128-bit vector. The
 // channel expressions become one multiply and shift on 16-bit lanes each:
 // WebAssembly has no multiply-high, so the compiler would divide lane by lane.
-#include "codec/convert.h"
+#include "codec/convert_paths.h"
 
 #if MRVLN_SIMD128
 #include <wasm_simd128.h>

@@ -1,5 +1,5 @@
 // The SSE2 path: the triples are packed with shifts and masks.
-#include "codec/convert.h"
+#include "codec/convert_paths.h"
 
 #if MRVLN_X86
 #include <emmintrin.h>

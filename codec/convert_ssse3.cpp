@@ -1,5 +1,5 @@
 // The SSSE3 path: byte shuffles place the triples.
-#include "codec/convert.h"
+#include "codec/convert_paths.h"
 
 #if MRVLN_X86
 #include <tmmintrin.h>

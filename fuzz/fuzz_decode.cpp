@@ -1,6 +1,6 @@
 // Fuzzes the bounded decode: plan_decode, write_output_header and
 // decode_pixels over an arbitrary file image whose length is the bound, and
-// the viewers' plan_image and row-by-row decode_rows. Every answer is
+// the other front ends' reader fed in chunks. Every answer is
 // compared with the independent model of tests/fixtures/reference_decode.h:
 // the same refusal, or the same header and pixel block byte for byte, so
 // that a misread shows up as a crash, not only an out-of-bounds access.
@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "codec/convert.h"
-#include "codec/morvellane.h"
+#include "codec/dib.h"
+#include "codec/reader.h"
 #include "tests/fixtures/little_endian.h"
 #include "tests/fixtures/reference_decode.h"
 
@@ -20,28 +21,42 @@ void require(bool holds) {
   if (!holds) abort();
 }
 
-// The viewers' way: planned from the header, then one stored row per call,
-// four-byte pixels top row first; each row must be the model's row, with
-// 0xFF in every fourth byte.
-void check_viewer_rows(const std::vector<uint8_t>& file, mrvln::ByteView image,
-                       const fixtures::ReferencePicture& want) {
-  const int32_t height = static_cast<int32_t>(fixtures::le32(file, 22));
-  const uint32_t width = fixtures::le32(file, 18);
-  const uint32_t rows = height < 0 ? 0u - static_cast<uint32_t>(height) : height;
-  mrvln::ImagePlan view;
-  if (mrvln::plan_image(image, mrvln::PIXEL_BGRX32, 4, mrvln::DEFAULT_OUTPUT_LIMIT, &view) !=
-      mrvln::RESULT_SUCCESS) {
-    require(width == 0 || rows == 0);  // what only the viewers refuse
+// The other front ends' way: the reader, fed in chunks whose sizes come from
+// the input itself, four-byte pixels top row first; every row must be the
+// model's, with 0xFF in every fourth byte, and a refusal must match the
+// model's.
+void check_reader(const std::vector<uint8_t>& file, mrvln::ByteView image,
+                  const fixtures::ReferencePicture& want) {
+  mrvln::Reader reader;
+  const mrvln::OutputLayout layout = {mrvln::PIXEL_BGRX32, mrvln::ROWS_TOP_FIRST, 1,
+                                      mrvln::DEFAULT_OUTPUT_LIMIT};
+  const mrvln::Refusal started = mrvln::reader_start(&reader, image, layout);
+  if (started.reason != mrvln::REASON_NONE) {
+    // The DLL decodes what the reader refuses only when it is empty, too
+    // large for the limit, or not a Morvellane bitmap at all. The DLL's
+    // 32-bit bounds lie past the limit.
+    require(want.result != 0 || started.reason == mrvln::REASON_IMPOSSIBLE_SIZE ||
+            started.reason == mrvln::REASON_TOO_LARGE ||
+            started.reason == mrvln::REASON_NOT_MORVELLANE);
     return;
   }
-  require(width != 0 && rows != 0 && view.layout.stride == 4 * width);
-  std::vector<uint8_t> out(view.output_size);
-  for (uint32_t r = 0; r < rows; ++r) {
-    mrvln::ByteView row;
-    require(mrvln::sub_view(image, 66 + r * 2 * width, 2 * width, &row));
-    require(mrvln::decode_rows(view.picture, view.layout, row, r, 1, out.data(), out.size()) ==
-            mrvln::RESULT_SUCCESS);
+  require(mrvln::is_morvellane(image) && want.result != 4);
+  std::vector<uint8_t> out(reader.output_size);
+  require(mrvln::reader_set_output(&reader, out.data(), out.size()));
+  const uint32_t step = 1 + (file.size() > 40 ? file[39] : 0u);
+  for (uint32_t at = mrvln::PIXEL_DATA_OFFSET; at < image.size; at += step) {
+    mrvln::ByteView chunk;
+    const uint32_t size = image.size - at < step ? image.size - at : step;
+    require(mrvln::sub_view(image, at, size, &chunk));
+    mrvln::reader_feed(&reader, chunk);
   }
+  const mrvln::Refusal finished = mrvln::reader_finish(reader);
+  // The DLL's truncation refusal is the reader's.
+  require((finished.reason == mrvln::REASON_TRUNCATED) == (want.result == 3));
+  if (finished.reason != mrvln::REASON_NONE) return;
+  const int32_t height = static_cast<int32_t>(fixtures::le32(file, 22));
+  const uint32_t width = reader.width;
+  const uint32_t rows = reader.height;
   const size_t model_stride = want.pixels.size() / rows;
   for (uint32_t r = 0; r < rows; ++r) {
     const uint32_t y = height > 0 ? rows - 1 - r : r;
@@ -61,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> copy(data, data + size);
   const mrvln::ByteView image{copy.data(), static_cast<uint32_t>(copy.size())};
   const fixtures::ReferencePicture want = fixtures::reference_decode(copy);
+  check_reader(copy, image, want);
 
   mrvln::DecodePlan plan;
   const mrvln::Result planned = mrvln::plan_decode(image, &plan);
@@ -89,6 +105,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     require(decoded == mrvln::RESULT_SUCCESS && pixels == want.pixels);
   }
-  check_viewer_rows(copy, image, want);
   return 0;
 }

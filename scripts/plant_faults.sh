@@ -24,10 +24,10 @@ fault() {  # NAME FILE OLD NEW WHAT
 fault reader_bound codec/byte_reader.h \
   'length <= view.size - offset;' 'length <= view.size - offset + 1;' \
   'byte reader lets a read end one byte past the view'
-fault plan_bound codec/morvellane.cpp \
+fault plan_bound codec/dib.cpp \
   'static_cast<uint64_t>(plan.source_size) <= file_size;' 'static_cast<uint64_t>(plan.source_size) < file_size;' \
   'plan refuses a file whose rows end exactly at its end'
-fault stride codec/morvellane.cpp \
+fault stride codec/dib.cpp \
   'const uint64_t stride = (row_bits >> 5) * 4;' 'const uint64_t stride = width * 3;' \
   'output rows not rounded up to 4 bytes'
 fault channel_order codec/convert.cpp \
@@ -55,23 +55,23 @@ fault no_sse2_path codec/convert.cpp \
 fault sse3_for_ssse3 codec/convert.cpp \
   'if ((ecx & bit_SSSE3) == 0)' 'if ((ecx & bit_SSE3) == 0)' \
   'the ssse3 path chosen on a processor with SSE3 but without SSSE3'
-fault fill_missed codec/morvellane.cpp \
+fault fill_missed codec/dib.cpp \
   'memset(pixels, 0xFF, pixels_size);' '' \
   'row fill bytes left as allocated (0) instead of 0xFF'
-fault width_sign codec/morvellane.cpp \
+fault width_sign codec/dib.cpp \
   'if (h.width < 0 || h.height == INT32_MIN)' 'if (h.height == INT32_MIN)' \
   'negative width not refused as broken data'
-fault block_overflow codec/morvellane.cpp \
+fault block_overflow codec/dib.cpp \
   'if (block > UINT32_MAX) return RESULT_OUT_OF_MEMORY;' '' \
   'pixel block size not checked against 32 bits'
-fault height_sign codec/morvellane.cpp \
+fault height_sign codec/dib.cpp \
   'static_cast<uint32_t>(plan.height));' 'plan.rows);' \
   'output header loses the top-down sign of the height'
 fault info_overrun plugin/plugin_entry.cpp \
   'PluginInfoTable[info_index], buffer_length);' 'PluginInfoTable[info_index], buffer_length + 1);' \
   'GetPluginInfo writes one byte past the buffer'
 fault planes_dropped codec/morvellane.cpp \
-  'h.planes == 1 && ' '' \
+  'planes == 1 && ' '' \
   'IsSupported no longer checks the plane count'
 fault ssse3_tail codec/convert_ssse3.cpp \
   'for (; count - done >= 16; done += 16) {' 'for (; count - done >= 15; done += 16) {' \
@@ -85,18 +85,42 @@ fault negative_length codec/codec_exports.cpp \
 fault header_unlocked codec/codec_exports.cpp \
   $'write_output_header(plan, header);\n  LocalUnlock(*info_slot);' 'write_output_header(plan, header);' \
   'the header block handed over still locked'
-fault rows_upside_down codec/morvellane.cpp \
-  'order == ROWS_TOP_FIRST && plan.height > 0;' 'order == ROWS_TOP_FIRST && plan.height < 0;' \
+fault rows_upside_down codec/reader.cpp \
+  'ROWS_TOP_FIRST && size.height > 0;' 'ROWS_TOP_FIRST && size.height < 0;' \
   'top row first turns the wrong pictures over'
-fault rows_bound codec/morvellane.cpp \
-  '* layout.stride + row_bytes > output_size)' '* layout.stride + row_bytes > output_size + 1)' \
-  'decode_rows lets the last row end one byte past the block'
-fault row_end_fill codec/morvellane.cpp \
-  'if (layout.fill_row_ends)' 'if (layout.fill_row_ends && layout.stride == 0)' \
-  'rows asked to be filled to their stride are not'
-fault viewer_limit codec/morvellane.cpp \
-  'size > output_limit)' 'size > 2 * output_limit)' \
-  'the viewers get twice the allocation limit'
+fault rows_bound codec/reader.cpp \
+  'size < reader->output_size) return false;' 'size + 1 < reader->output_size) return false;' \
+  'the reader takes an output block one byte short'
+fault viewer_limit codec/reader.cpp \
+  'if (output_size > layout.limit)' 'if (output_size / 2 > layout.limit)' \
+  'the front ends get twice their output limit'
+fault half_pixel_swapped codec/reader.cpp \
+  '{r.half_pixel, from[0]};' '{from[0], r.half_pixel};' \
+  'a pixel split between two chunks has its bytes swapped'
+fault half_pixel_lost codec/reader.cpp \
+  'r.has_half_pixel = true;' 'r.has_half_pixel = false;' \
+  'the first byte of a pixel split between two chunks is dropped'
+fault row_overrun codec/reader.cpp \
+  'const uint32_t count = left / 2 < due ? left / 2 : due;' 'const uint32_t count = left / 2;' \
+  'a chunk longer than the rest of its row runs past the row'
+fault rows_past_end codec/reader.cpp \
+  'while (left > 0 && r.rows_done < r.height) {' 'while (left > 0 && r.rows_done <= r.height) {' \
+  'bytes past the last row are converted'
+fault last_row_missing codec/reader.cpp \
+  'reader.rows_done == reader.height) return ACCEPTED;' 'reader.rows_done + 1 >= reader.height) return ACCEPTED;' \
+  'a file that ends before its last row is accepted'
+fault known_size codec/reader.cpp \
+  'if (file_size >= reader.file_size) return ACCEPTED;' 'if (file_size + 2 >= reader.file_size) return ACCEPTED;' \
+  'a file two bytes short passes the size check'
+fault header_short codec/reader.cpp \
+  'if (header.size < PIXEL_DATA_OFFSET)' 'if (header.size < ACCEPTANCE_FIELDS_END)' \
+  'a header cut short is read as a picture'
+fault received_count codec/reader.cpp \
+  'r.received += taken;' 'r.received += 0;' \
+  'the reader loses count of the bytes it took'
+fault file_past_4gib codec/reader.cpp \
+  'if (file_size > UINT32_MAX)' 'if (file_size > 2ull * UINT32_MAX)' \
+  'rows past 4 GiB are planned'
 fault chunk_tail codec/convert_lanes.h \
   'target + size * done, count - done);' 'target + size * done, 0);' \
   'vector paths leave the pixels after the last chunk unconverted'

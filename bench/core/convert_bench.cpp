@@ -14,7 +14,7 @@
 #include "bench/core/straightforward.h"
 #include "benchmark/benchmark.h"
 #include "codec/convert.h"
-#include "codec/morvellane.h"
+#include "codec/dib.h"
 
 namespace {
 
@@ -68,8 +68,8 @@ void convert(benchmark::State& state, mrvln::ConvertPath path, int32_t width, in
   for (auto _ : state) {
     const uint8_t* source = p.file.data() + mrvln::PIXEL_DATA_OFFSET;
     for (uint32_t row = 0; row < p.plan.rows; ++row)
-      mrvln::convert_run(path, source + 2ull * w * row, p.block.data() + 1ull * p.plan.stride * row,
-                         w);
+      mrvln::convert_run(path, mrvln::PIXEL_BGR24, source + 2ull * w * row,
+                         p.block.data() + 1ull * p.plan.stride * row, w);
     benchmark::ClobberMemory();
   }
   set_pixels(state, p);

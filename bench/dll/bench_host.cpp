@@ -15,7 +15,7 @@
 #include "bench/core/bench_picture.h"
 #include "bench/core/straightforward.h"
 #include "codec/convert.h"
-#include "codec/morvellane.h"
+#include "codec/dib.h"
 #include "plugin/client/spi_client.h"
 
 namespace {
@@ -125,7 +125,8 @@ int main(int argc, char** argv) {
     add(std::string("conversion, ") + mrvln::convert_path_name(p) + " path", 1, [&, p] {
       return timed([&] {
         for (uint32_t r = 0; r < plan.rows; ++r)
-          mrvln::convert_run(p, stored + 2ull * w * r, block.data() + 1ull * plan.stride * r, w);
+          mrvln::convert_run(p, mrvln::PIXEL_BGR24, stored + 2ull * w * r,
+                             block.data() + 1ull * plan.stride * r, w);
       });
     });
   }

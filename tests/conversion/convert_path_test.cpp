@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "codec/convert.h"
-#include "codec/morvellane.h"
+#include "codec/dib.h"
 #include "gtest/gtest.h"
 #include "tests/fixtures/morvellane_builder.h"
 

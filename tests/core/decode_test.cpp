@@ -2,7 +2,7 @@
 // path over whole pictures is in tests/conversion.
 #include <vector>
 
-#include "codec/morvellane.h"
+#include "codec/dib.h"
 #include "gtest/gtest.h"
 #include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/morvellane_builder.h"
