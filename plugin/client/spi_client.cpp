@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "codec/morvellane.h"
+#include "codec/reader.h"
 #include "codec/result.h"
 
 namespace spi {
@@ -66,6 +68,41 @@ const char* result_meaning(int32_t result) {
     default:
       return "unknown result";
   }
+}
+
+namespace {
+
+std::string code_meaning(int32_t result) {
+  return std::string("picture refused: ") + result_meaning(result) + " (code " +
+         std::to_string(result) + ")";
+}
+
+}  // namespace
+
+std::string refusal_reason(const std::string& path, int32_t result) {
+  uint8_t header[mrvln::PIXEL_DATA_OFFSET];
+  DWORD got = 0;
+  LARGE_INTEGER size = {};
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool read = f != INVALID_HANDLE_VALUE &&
+                    ReadFile(f, header, sizeof header, &got, nullptr) && GetFileSizeEx(f, &size);
+  if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+  if (!read || (result != mrvln::RESULT_SUCCESS && result != mrvln::RESULT_BROKEN_DATA &&
+                result != mrvln::RESULT_OUT_OF_MEMORY))
+    return code_meaning(result);
+  // The plug-in's block: 24-bit rows aligned to 4 bytes, within 32 bits.
+  const mrvln::OutputLayout dib = {mrvln::PIXEL_BGR24, mrvln::ROWS_AS_STORED, 4, UINT32_MAX};
+  mrvln::Reader reader;
+  mrvln::Refusal refusal = mrvln::reader_start(&reader, mrvln::ByteView{header, got}, dib);
+  if (refusal.reason == mrvln::REASON_NONE)
+    refusal = result == mrvln::RESULT_OUT_OF_MEMORY
+                  ? mrvln::reader_out_of_memory(reader)
+                  : mrvln::reader_check_file_size(reader, static_cast<uint64_t>(size.QuadPart));
+  if (refusal.reason == mrvln::REASON_NONE) return code_meaning(result);
+  char text[mrvln::REFUSAL_TEXT_SIZE];
+  mrvln::refusal_text(refusal, text, sizeof text);
+  return text;
 }
 
 bool load_beside_program(Plugin* p, std::string* why) {

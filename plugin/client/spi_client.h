@@ -1,7 +1,8 @@
 // A host's side of ifMrvln.spi, shared by every Windows program here: the
 // export types taken from the DLL's own declarations, the loader a viewer
 // uses (LoadLibraryA, then GetProcAddress by plain name), one text for each
-// result code, the question a viewer asks of a file and the decoded picture.
+// result code and the reason for a refusal, the question a viewer asks of a
+// file and the decoded picture.
 #ifndef MRVLN_PLUGIN_CLIENT_SPI_CLIENT_H
 #define MRVLN_PLUGIN_CLIENT_SPI_CLIENT_H
 
@@ -41,6 +42,13 @@ void unload_plugin(Plugin* plugin);
 
 // What a result code of the exports means, for messages.
 const char* result_meaning(int32_t result);
+
+// Why GetPicture refused the file `path` with `result`, or why a picture it
+// decoded (result 0) has no pixels to show, in the words every reader of
+// this project gives for the same file: the core reader's, from the file's
+// header and size against the plug-in's 32-bit bounds; the meaning of the
+// code where the file tells nothing more.
+std::string refusal_reason(const std::string& path, int32_t result);
 
 // Loads ifMrvln.spi from the folder of this program. False, with a message
 // in *why, when it cannot be loaded or lacks an export.

@@ -226,15 +226,12 @@ int convert_one(const spi::Plugin& p, const std::string& in, const std::string& 
   Decoded picture;
   const int32_t result = picture.load(p, in);
   if (result != mrvln::RESULT_SUCCESS) {
-    char code[32];
-    snprintf(code, sizeof code, " (code %d)", result);
-    report(in, std::string("picture refused: ") + spi::result_meaning(result) + code);
+    report(in, spi::refusal_reason(in, result));
     return result == mrvln::RESULT_FILE_ERROR ? kFileError : kRefused;
   }
   // Programs refuse BMP files without pixels, so none is written.
   if (picture.width() == 0 || picture.height() == 0) {
-    report(in, "the picture is empty (" + std::to_string(picture.width()) + " x " +
-                   std::to_string(picture.height()) + "); nothing written");
+    report(in, spi::refusal_reason(in, result));
     return kRefused;
   }
   const unsigned long error = write_decoded_bmp(picture, out);
