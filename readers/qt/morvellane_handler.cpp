@@ -1,9 +1,8 @@
 #include "readers/qt/morvellane_handler.h"
 
-#include <stdint.h>
-#include <string.h>
-
 #include <QIODevice>
+#include <QImageReader>
+#include <QLoggingCategory>
 #include <QVariant>
 #include <memory>
 #include <new>
@@ -16,25 +15,19 @@ const char FORMAT_KEY[] = "mrv";
 
 namespace {
 
+Q_LOGGING_CATEGORY(refusals, "morvellane.imageformat")
+
 // Format_RGB32 is blue, green, red, 0xFF in memory only on little-endian
 // machines; the core's PIXEL_BGRX32 writes exactly that.
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
               "PIXEL_BGRX32 is Format_RGB32 only on little-endian");
 
-// Read buffer: large enough that QFile passes reads straight through its own
-// buffer, small enough to stay in the cache while its rows are converted.
-constexpr uint32_t CHUNK_BYTES = 256u << 10;
+// Read size: one allocation from the heap that the next picture reuses,
+// large enough that QFile reads pass straight through its own buffer.
+constexpr qint64 CHUNK_BYTES = 64 << 10;
 
 // A pipe or socket may be slow to deliver; a file at its end answers at once.
 constexpr int WAIT_MS = 10000;
-
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-// Qt 6 applies QImageReader::allocationLimit() in allocateImage.
-constexpr uint64_t OUTPUT_LIMIT = UINT64_MAX;
-#else
-// Qt 5 has no allocation limit of its own: apply Qt 6's default.
-constexpr uint64_t OUTPUT_LIMIT = mrvln::DEFAULT_OUTPUT_LIMIT;
-#endif
 
 QImage::Format qt_format(mrvln::PixelFormat format) {
   switch (format) {
@@ -50,15 +43,36 @@ QImage::Format qt_format(mrvln::PixelFormat format) {
   return QImage::Format_Invalid;
 }
 
-// Peeks the fixed header; its size, or 0 when the device cannot be peeked.
-qint64 peek_header(QIODevice* device, char (&header)[mrvln::PIXEL_DATA_OFFSET]) {
-  if (device == nullptr || !device->isOpen() || !device->isReadable()) return 0;
-  const qint64 got = device->peek(header, sizeof header);
-  return got < 0 ? 0 : got;
+// QImage's rows start at multiples of 4 bytes, the top row first.
+mrvln::OutputLayout layout(mrvln::PixelFormat format, uint64_t limit) {
+  return mrvln::OutputLayout{format, mrvln::ROWS_TOP_FIRST, 4, limit};
+}
+
+// The limit Qt puts on a reader's image: QImageReader::allocationLimit() in
+// Qt 6 (0 for none); Qt 5 has none of its own and gets the core's default,
+// Qt 6.5's.
+uint64_t qt_limit() {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+  const int mib = QImageReader::allocationLimit();
+  return mib > 0 ? static_cast<uint64_t>(mib) << 20 : mrvln::NO_OUTPUT_LIMIT;
+#else
+  return mrvln::DEFAULT_OUTPUT_LIMIT;
+#endif
+}
+
+bool readable(QIODevice* device) {
+  return device != nullptr && device->isOpen() && device->isReadable();
 }
 
 mrvln::ByteView view_of(const char* bytes, qint64 size) {
   return mrvln::ByteView{reinterpret_cast<const uint8_t*>(bytes), static_cast<uint32_t>(size)};
+}
+
+// Peeks the fixed header; the bytes there, 0 when the device cannot be
+// peeked.
+qint64 peek_header(QIODevice* device, char (&header)[mrvln::PIXEL_DATA_OFFSET]) {
+  const qint64 got = readable(device) ? device->peek(header, sizeof header) : 0;
+  return got < 0 ? 0 : got;
 }
 
 // Reads up to `size` bytes, waiting on devices that deliver slowly; the
@@ -70,121 +84,70 @@ qint64 read_some(QIODevice* device, char* to, qint64 size) {
   return got;
 }
 
-bool read_exactly(QIODevice* device, char* to, qint64 size) {
+// Reads `size` bytes, or fewer where the device ends; the number read.
+qint64 read_up_to(QIODevice* device, char* to, qint64 size) {
   qint64 done = 0;
   while (done < size) {
     const qint64 got = read_some(device, to + done, size - done);
-    if (got <= 0) return false;
+    if (got <= 0) break;
     done += got;
   }
-  return true;
-}
-
-bool allocate(const mrvln::ImagePlan& plan, QImage::Format format, QImage* image) {
-  const QSize size(plan.picture.width, static_cast<int>(plan.picture.rows));
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-  return QImageIOHandler::allocateImage(size, format, image);
-#else
-  *image = QImage(size, format);
-  return !image->isNull();
-#endif
+  return done;
 }
 
 }  // namespace
 
+// The acceptance test alone: a Morvellane bitmap with broken sizes is still
+// this handler's, to be refused in read() with its reason.
 bool device_holds_morvellane(QIODevice* device) {
   char header[mrvln::PIXEL_DATA_OFFSET];
-  const qint64 got = peek_header(device, header);
-  return mrvln::is_morvellane(view_of(header, got));
+  return mrvln::is_morvellane(view_of(header, peek_header(device, header)));
 }
 
 QSize peek_size(QIODevice* device) {
   char header[mrvln::PIXEL_DATA_OFFSET];
-  const qint64 got = peek_header(device, header);
-  mrvln::ImagePlan plan;
-  if (!mrvln::is_morvellane(view_of(header, got)) ||
-      mrvln::plan_image(view_of(header, got), mrvln::PIXEL_BGRX32, 4, UINT64_MAX, &plan) !=
-          mrvln::RESULT_SUCCESS)
+  mrvln::Reader reader;
+  const mrvln::OutputLayout any = layout(mrvln::PIXEL_BGRX32, mrvln::NO_OUTPUT_LIMIT);
+  if (mrvln::reader_start(&reader, view_of(header, peek_header(device, header)), any).reason !=
+      mrvln::REASON_NONE)
     return QSize();
-  return QSize(plan.picture.width, static_cast<int>(plan.picture.rows));
+  return QSize(static_cast<int>(reader.width), static_cast<int>(reader.height));
 }
 
-namespace {
-
-// Reads the fixed header from the device's position and plans the picture;
-// false for anything that is not a Morvellane bitmap this reader takes, or,
-// where the size is known, a file too short for its rows (refused before
-// anything is allocated).
-bool read_plan(QIODevice* device, mrvln::PixelFormat format, mrvln::ImagePlan* plan) {
-  const qint64 start = device->pos();
+mrvln::Refusal read_morvellane(QIODevice* device, mrvln::PixelFormat format, uint64_t limit,
+                               QImage* image) {
+  const qint64 start = readable(device) ? device->pos() : 0;
   char header[mrvln::PIXEL_DATA_OFFSET];
-  if (!read_exactly(device, header, sizeof header)) return false;
-  const mrvln::ByteView header_view = view_of(header, sizeof header);
-  if (!mrvln::is_morvellane(header_view) ||
-      mrvln::plan_image(header_view, format, 4, OUTPUT_LIMIT, plan) != mrvln::RESULT_SUCCESS)
-    return false;
-  if (device->isSequential()) return true;
-  const qint64 available = device->size() - start;
-  return available >= 0 && mrvln::file_holds_rows(plan->picture, static_cast<uint64_t>(available));
-}
-
-// The image the rows go into, from `allocator`: the core writes rows of
-// plan.layout.stride bytes into a block of plan.output_size, so the image's
-// layout must be exactly that.
-bool make_image(const mrvln::ImagePlan& plan, mrvln::PixelFormat format, ImageAllocator allocator,
-                QImage* image) {
-  if (!(allocator != nullptr ? allocator : allocate)(plan, qt_format(format), image)) return false;
-  return !image->isNull() && static_cast<uint64_t>(image->bytesPerLine()) == plan.layout.stride &&
-         static_cast<uint64_t>(image->sizeInBytes()) >= plan.output_size;
-}
-
-// Reads the stored rows in chunks and converts every whole row as soon as
-// it is in; reads no byte past the declared rows. False when the device
-// ends first.
-bool read_rows(QIODevice* device, const mrvln::ImagePlan& plan, uchar* output) {
-  const uint32_t row_bytes = plan.picture.source_row_size;
-  const uint32_t buffer_size = row_bytes > CHUNK_BYTES ? row_bytes : CHUNK_BYTES;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[buffer_size]);
-  if (!buffer) return false;
-  // One processor check for the whole picture, not one per chunk.
-  const mrvln::ConvertPath path = mrvln::best_convert_path();
-  uint32_t held = 0;                           // bytes in the buffer
-  uint32_t unread = plan.picture.source_size;  // never read past the declared rows
-  uint32_t next_row = 0;
-  while (next_row < plan.picture.rows) {
-    const uint32_t room = buffer_size - held;
-    const qint64 got = read_some(device, buffer.get() + held, room < unread ? room : unread);
-    if (got <= 0) return false;  // truncated
-    held += static_cast<uint32_t>(got);
-    unread -= static_cast<uint32_t>(got);
-    const uint32_t count = held / row_bytes;
-    if (count == 0) continue;
-    // The whole rows go to the core; a partial row waits for its rest.
-    mrvln::ByteView rows;
-    const uint32_t rest = held % row_bytes;
-    if (!mrvln::sub_view(view_of(buffer.get(), held), 0, held - rest, &rows) ||
-        mrvln::decode_rows(plan.picture, plan.layout, rows, next_row, count, output,
-                           plan.output_size, path) != mrvln::RESULT_SUCCESS)
-      return false;
-    next_row += count;
-    memmove(buffer.get(), buffer.get() + rows.size, rest);
-    held = rest;
+  const qint64 got = readable(device) ? read_up_to(device, header, sizeof header) : 0;
+  mrvln::Reader reader;
+  mrvln::Refusal refusal =
+      mrvln::reader_start(&reader, view_of(header, got), layout(format, limit));
+  if (refusal.reason != mrvln::REASON_NONE) return refusal;
+  // Where the size is known, a file too short for its rows is refused
+  // before anything is allocated.
+  if (!device->isSequential()) {
+    const qint64 available = device->size() - start;
+    refusal = mrvln::reader_check_file_size(reader, available > 0 ? available : 0);
+    if (refusal.reason != mrvln::REASON_NONE) return refusal;
   }
-  return true;
-}
-
-}  // namespace
-
-bool read_morvellane(QIODevice* device, mrvln::PixelFormat format, QImage* image,
-                     ImageAllocator allocator) {
-  if (device == nullptr || image == nullptr) return false;
-  mrvln::ImagePlan plan;
-  QImage result;
-  if (!read_plan(device, format, &plan) || !make_image(plan, format, allocator, &result) ||
-      !read_rows(device, plan, result.bits()))
-    return false;
-  *image = result;
-  return true;
+  QImage result(static_cast<int>(reader.width), static_cast<int>(reader.height), qt_format(format));
+  const std::unique_ptr<char[]> chunk(new (std::nothrow) char[CHUNK_BYTES]);
+  if (result.isNull() || chunk == nullptr ||
+      static_cast<uint64_t>(result.bytesPerLine()) != reader.stride ||
+      !mrvln::reader_set_output(&reader, result.bits(),
+                                static_cast<uint64_t>(result.sizeInBytes())))
+    return mrvln::reader_out_of_memory(reader);
+  // Never past the declared rows: the device may hold more after them.
+  for (uint64_t wanted; (wanted = mrvln::reader_bytes_wanted(reader)) > 0;) {
+    const qint64 n = read_some(
+        device, chunk.get(),
+        wanted < static_cast<uint64_t>(CHUNK_BYTES) ? static_cast<qint64>(wanted) : CHUNK_BYTES);
+    if (n <= 0) break;
+    mrvln::reader_feed(&reader, view_of(chunk.get(), n));
+  }
+  refusal = mrvln::reader_finish(reader);
+  if (refusal.reason == mrvln::REASON_NONE) *image = result;
+  return refusal;
 }
 
 bool MorvellaneHandler::canRead() const {
@@ -194,11 +157,15 @@ bool MorvellaneHandler::canRead() const {
 }
 
 bool MorvellaneHandler::read(QImage* image) {
-  // Format_RGB32 straight from the core, what painting wants: faster than
-  // Format_BGR888 plus convertToFormat(Format_RGB32) (bench/qt/bench_qt; the
-  // figures are in docs/qt-plugin.md). The larger image costs a third more
-  // memory, as Qt's BMP reader's does.
-  return read_morvellane(device(), mrvln::PIXEL_BGRX32, image);
+  // Format_RGB32 straight from the core, the format Qt paints, so that no
+  // second pass converts the picture; it takes a third more memory than
+  // Format_BGR888, as Qt's BMP reader's images do.
+  const mrvln::Refusal refusal = read_morvellane(device(), mrvln::PIXEL_BGRX32, qt_limit(), image);
+  if (refusal.reason == mrvln::REASON_NONE) return true;
+  char text[mrvln::REFUSAL_TEXT_SIZE];
+  mrvln::refusal_text(refusal, text, sizeof text);
+  qCWarning(refusals, "%s", text);
+  return false;
 }
 
 QVariant MorvellaneHandler::option(ImageOption option) const {

@@ -15,6 +15,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <map>
@@ -63,8 +64,9 @@ Outcome run_program(const std::vector<std::string>& argv,
   return r;
 }
 
-Outcome mrvconvert(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-  args.insert(args.begin(), MRVLN_MRVCONVERT);
+Outcome mrvconvert(std::vector<std::string> args, const std::vector<std::string>& env = {},
+                   const char* program = MRVLN_MRVCONVERT) {
+  args.insert(args.begin(), program);
   return run_program(args, env);
 }
 
@@ -215,8 +217,9 @@ TEST_F(TreeTest, OneAndFourWorkersGiveTheSameExactFilesAndMessages) {
   EXPECT_EQ(one.status, 1) << "the truncated file makes the run end with 1\n" << one.err;
   EXPECT_TRUE(contains(one.out, kTreeSummary)) << one.out;
   EXPECT_EQ(count_lines(one.err), 3u) << one.err;
-  EXPECT_TRUE(
-      contains(one.err, "sub/truncated.bmp: picture refused: the file ends before its last row"))
+  EXPECT_TRUE(contains(one.err,
+                       "sub/truncated.bmp: truncated Morvellane bitmap: the file ends after 1187 "
+                       "of the 1188 bytes of its 33 x 17 pixels\n"))
       << one.err;
   EXPECT_TRUE(contains(one.err, "out of tree.bmp: a symbolic link out of the source folder"))
       << one.err;
@@ -249,7 +252,8 @@ TEST_F(TreeTest, WithoutRecursionOnlyTheTopFolder) {
 }
 
 // A run killed (SIGKILL, no chance to clean up) or stopped (SIGTERM) while
-// writing its third output, then resumed with -u.
+// writing its third output, then resumed with -u. The build of mrvconvert
+// for this raises the signal halfway through that output's first write.
 TEST_F(TreeTest, InterruptedRunsLeaveOnlyWholeFilesAndResume) {
   for (const char* how : {"9", "15"}) {
     SCOPED_TRACE(std::string("signal ") + how);
@@ -259,7 +263,8 @@ TEST_F(TreeTest, InterruptedRunsLeaveOnlyWholeFilesAndResume) {
     const timespec old_times[2] = {{1000, 0}, {1000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (o + "/noisy.png").c_str(), old_times, 0), 0);
     const Outcome killed =
-        mrvconvert({"-r", "-j1", in_, o}, {std::string("MRVLN_TEST_SIGNAL_AFTER=2 ") + how});
+        mrvconvert({"-r", "-j1", in_, o}, {std::string("MRVLN_TEST_SIGNAL_AFTER=2 ") + how},
+                   MRVLN_MRVCONVERT_INTERRUPTIBLE);
     EXPECT_EQ(killed.status, 128 + atoi(how)) << killed.err;
     EXPECT_EQ(slurp(o + "/noisy.png"), "old");
     EXPECT_EQ(wrong_pixels(o + "/a.png", fixtures::colour_chart(33, 17)), 0);
@@ -345,6 +350,7 @@ TEST(Folder, ExitCodesAndMessages) {
       {{in, dir.filePath("a file/x").toStdString()}, 4, "a file, not a folder"},
       {{"-j", "0", in, dir.filePath("x").toStdString()}, 2, "--jobs takes a number from 1"},
       {{"--compression=10", in, dir.filePath("x").toStdString()}, 2, "from 0 to 9"},
+      {{"--limit=-1", in, dir.filePath("x").toStdString()}, 2, "--limit takes a number of MiB"},
       {{"--no-such-option", in, dir.filePath("x").toStdString()}, 2, "unknown option"},
       {{in}, 2, "takes a source and a target"},
   };
@@ -378,43 +384,45 @@ TEST(SingleFile, EveryCompressionLevelAndFormatGivesTheExactPicture) {
   EXPECT_EQ(wrong_pixels(dir.filePath("as.bmp.png").toStdString(), odd), 0);
 }
 
+// Refusals are the reader's words after the file's name, one line each.
 TEST(SingleFile, RefusalsSayWhy) {
   QTemporaryDir dir;
-  const std::vector<uint8_t> chart = fixtures::colour_chart(8, 8).build();
+  const std::vector<uint8_t> chart = fixtures::colour_chart(8, 8).build();  // 194 bytes
   std::vector<uint8_t> standard = chart;
   standard[28] = 24;
+  MorvellaneBuilder huge(1, 1);  // a header declaring 30000 x 30000
+  huge.header().biWidth = 30000;
+  huge.header().biHeight = 30000;
+  huge.header().biSizeImage = fixtures::marker_size_image(30000, 30000);
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
     const char* target;
     int status;
-    const char* message;
+    const char* message;  // the whole line after "mrvconvert: ", or its end
   } cases[] = {
       {"standard.bmp", standard, "s.png", 1, "standard.bmp: not a Morvellane bitmap"},
-      {"cut.bmp", cut(chart, 100), "c.png", 1, "the file ends before its last row (truncated)"},
-      {"negative.bmp", MorvellaneBuilder(-4, 2).build(), "n.png", 1, "its width is negative (-4)"},
-      {"empty.bmp", MorvellaneBuilder(0, 12).build(), "e.png", 1, "the picture is empty"},
-      {"huge.bmp", MorvellaneBuilder(0, 1).build(), "h.png", 1, "too large"},
+      {"cut.bmp", cut(chart, 100), "c.jpg", 1,
+       "cut.bmp: truncated Morvellane bitmap: the file ends after 100 of the 194 bytes of its 8 "
+       "x 8 pixels"},
+      {"huge.bmp", huge.build(), "h.png", 1,
+       "huge.bmp: Morvellane bitmap too large: 30000 x 30000 pixels, more than the limit of "
+       "1024 MiB decoded"},
       {"chart.bmp", chart, "x.nosuchformat", 2, "no writer for the suffix \"nosuchformat\""},
-      {"same.bmp", chart, "same.bmp", 2, "source and target are the same file"},
+      {"same.bmp", chart, "same.bmp", 2, "same.bmp: source and target are the same file"},
       {"chart2.bmp", chart, "no/such/folder/x.png", 4, "cannot write: no such file or folder"},
   };
   for (const auto& c : cases) {
-    std::vector<uint8_t> bytes = c.bytes;
-    if (std::string(c.name) == "huge.bmp") {
-      // 30000 x 30000: a header whose picture is over the 256 MiB limit.
-      MorvellaneBuilder big(1, 1);
-      big.header().biWidth = 30000;
-      big.header().biHeight = 30000;
-      big.header().biSizeImage = fixtures::marker_size_image(30000, 30000);
-      bytes = big.build();
-    }
-    ASSERT_TRUE(write_bytes(dir.filePath(c.name).toStdString(), bytes));
-    const Outcome r =
-        mrvconvert({dir.filePath(c.name).toStdString(), dir.filePath(c.target).toStdString()});
+    const std::string in = dir.filePath(c.name).toStdString();
+    ASSERT_TRUE(write_bytes(in, c.bytes));
+    const Outcome r = mrvconvert({in, dir.filePath(c.target).toStdString()});
     EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.err;
-    EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    if (c.status == 1)
+      EXPECT_EQ(r.err, "mrvconvert: " + dir.filePath(c.message).toStdString() + "\n");
+    else
+      EXPECT_TRUE(contains(r.err, c.message)) << r.err;
     EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+    EXPECT_FALSE(QFile::exists(dir.filePath(c.target)) && c.status != 2) << c.target;
   }
   const Outcome missing = mrvconvert({dir.filePath("none.bmp").toStdString(), "x.png"});
   EXPECT_EQ(missing.status, 4);
@@ -422,10 +430,87 @@ TEST(SingleFile, RefusalsSayWhy) {
       << missing.err;
 }
 
+// The limit counts the pixels as decoded for the target: 3 bytes each for
+// PNG, 4 for the other formats.
+TEST(SingleFile, TheLimitRefusesInTheReadersWords) {
+  QTemporaryDir dir;
+  const std::string in = dir.filePath("chart.bmp").toStdString();
+  ASSERT_TRUE(write_bytes(in, fixtures::colour_chart(1024, 1024).build()));
+  const std::string over = "mrvconvert: " + in +
+                           ": Morvellane bitmap too large: 1024 x 1024 pixels, more than the "
+                           "limit of %1 MiB decoded\n";
+  const struct {
+    const char* limit;
+    const char* target;
+    bool refused;
+  } cases[] = {
+      {"--limit=2", "a.png", true},  {"--limit=2", "a.jpg", true}, {"--limit=2", "a.bmp", true},
+      {"--limit=3", "b.png", false}, {"--limit=3", "b.jpg", true}, {"--limit=0", "c.jpg", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.limit) + " " + c.target);
+    const std::string out = dir.filePath(c.target).toStdString();
+    const Outcome r = mrvconvert({"-q", c.limit, in, out});
+    EXPECT_EQ(r.status, c.refused ? 1 : 0);
+    const std::string mib(c.limit + 8);
+    EXPECT_EQ(r.err, c.refused ? QString::fromStdString(over).arg(mib.c_str()).toStdString() : "");
+    EXPECT_EQ(QImageReader(QString::fromStdString(out)).size(),
+              c.refused ? QSize() : QSize(1024, 1024));
+  }
+}
+
+// 8192 x 8193 takes 192 MiB as PNG's 24-bit rows and just over 256 MiB as
+// 32-bit ones: over Qt 6's allocation limits (128 or 256 MiB), within
+// mrvconvert's own. Black but for its top and bottom rows; a sparse file.
+TEST(SingleFile, PicturesOverQtsAllocationLimitConvert) {
+  QTemporaryDir dir;
+  constexpr int32_t kWidth = 8192, kHeight = 8193;
+  const MorvellaneBuilder ends = fixtures::colour_chart(kWidth, 2);  // bottom, top
+  MorvellaneBuilder header(1, 1);
+  header.header().biWidth = kWidth;
+  header.header().biHeight = kHeight;
+  header.header().biSizeImage = fixtures::marker_size_image(kWidth, kHeight);
+  const std::vector<uint8_t> head = header.build(), rows = ends.build();
+  const qint64 row_bytes = 2 * kWidth;
+  const std::string in = dir.filePath("large.bmp").toStdString();
+  QFile file(QString::fromStdString(in));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  ASSERT_EQ(file.write(reinterpret_cast<const char*>(head.data()), 66), 66);
+  ASSERT_EQ(file.write(reinterpret_cast<const char*>(&rows[66]), row_bytes), row_bytes);
+  ASSERT_TRUE(file.seek(66 + row_bytes * (kHeight - 1)));
+  ASSERT_EQ(file.write(reinterpret_cast<const char*>(&rows[66 + row_bytes]), row_bytes), row_bytes);
+  file.close();
+
+  for (const char* target : {"large.png", "large.jpg"}) {
+    const std::string out = dir.filePath(target).toStdString();
+    const Outcome r = mrvconvert({in, out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, in + " -> " + out + ": 8192 x 8193\n");
+  }
+  EXPECT_EQ(QImageReader(dir.filePath("large.jpg")).size(), QSize(kWidth, kHeight));
+  const int limit = QImageReader::allocationLimit();
+  QImageReader::setAllocationLimit(0);
+  const QImage png = QImage(dir.filePath("large.png"), "png");
+  QImageReader::setAllocationLimit(limit);
+  ASSERT_EQ(png.size(), QSize(kWidth, kHeight));
+  long wrong = 0;
+  for (int x = 0; x < kWidth; ++x) {
+    const auto rgb = [](uint16_t p) {
+      const fixtures::Bgr e = fixtures::expected_bgr(p);
+      return qRgb(e.r, e.g, e.b);
+    };
+    wrong += png.pixel(x, 0) != rgb(ends.pixel(x, 1));
+    wrong += png.pixel(x, kHeight / 2) != qRgb(0, 0, 0);
+    wrong += png.pixel(x, kHeight - 1) != rgb(ends.pixel(x, 0));
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST(CommandLine, HelpFitsEightyColumnsAndVersionWorks) {
   const Outcome help = mrvconvert({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(contains(help.out, "--compression")) << help.out;
+  EXPECT_FALSE(contains(help.out, "\n  3  ")) << "an exit code mrvconvert never gives";
   size_t start = 0, longest = 0;
   for (size_t end; (end = help.out.find('\n', start)) != std::string::npos; start = end + 1)
     longest = std::max<size_t>(
@@ -436,6 +521,13 @@ TEST(CommandLine, HelpFitsEightyColumnsAndVersionWorks) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind(std::string("mrvconvert ") + MRVLN_EXPECTED_VERSION + "\n", 0), 0u)
       << version.out;
+}
+
+TEST(CommandLine, TheProductHoldsNoTestHook) {
+  const std::string program = slurp(MRVLN_MRVCONVERT);
+  ASSERT_GT(program.size(), 0u);
+  EXPECT_FALSE(contains(program, "MRVLN_TEST"));
+  EXPECT_TRUE(contains(slurp(MRVLN_MRVCONVERT_INTERRUPTIBLE), "MRVLN_TEST"));
 }
 
 }  // namespace

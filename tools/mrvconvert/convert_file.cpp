@@ -12,6 +12,7 @@
 #include <QImageWriter>
 
 #include "codec/morvellane.h"
+#include "codec/reader.h"
 #include "readers/qt/morvellane_handler.h"
 #include "tools/mrvconvert/output_file.h"
 #include "tools/mrvconvert/png_writer.h"
@@ -44,26 +45,6 @@ ssize_t read_start(int fd, uint8_t* to, size_t size) {
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
-}
-
-// Why the core refuses a picture whose header passed the acceptance test.
-std::string refusal(const uint8_t* header, size_t size, uint64_t file_size) {
-  const mrvln::ByteView view{header, static_cast<uint32_t>(size)};
-  mrvln::Header h;
-  if (mrvln::parse_header(view, &h) != mrvln::RESULT_SUCCESS) return "the header is cut short";
-  if (h.width < 0) return "its width is negative (" + std::to_string(h.width) + ")";
-  mrvln::ImagePlan plan;
-  const mrvln::Result r =
-      mrvln::plan_image(view, mrvln::PIXEL_BGR24, 4, mrvln::DEFAULT_OUTPUT_LIMIT, &plan);
-  if (r == mrvln::RESULT_OUT_OF_MEMORY)
-    return "the picture is too large (" + std::to_string(h.width) + " x " +
-           std::to_string(h.height) + "; the limit is 256 MiB decoded)";
-  if (r != mrvln::RESULT_SUCCESS)
-    return "the picture is empty or its size is impossible (" + std::to_string(h.width) + " x " +
-           std::to_string(h.height) + ")";
-  if (!mrvln::file_holds_rows(plan.picture, file_size))
-    return "the file ends before its last row (truncated)";
-  return "the picture cannot be read";
 }
 
 int write_other(const QImage& image, const QByteArray& format, OutputFile* out) {
@@ -118,27 +99,23 @@ int holds_morvellane(const std::string& path, int* error) {
   return mrvln::is_morvellane(mrvln::ByteView{header, static_cast<uint32_t>(got)}) ? 1 : 0;
 }
 
-JobResult convert_file(const Job& job, int compression, bool (*stop_requested)()) {
+JobResult convert_file(const Job& job, int compression, uint64_t limit, bool (*stop_requested)()) {
   const int fd = open(job.source.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return failure(job.source, "cannot open: " + error_text(errno), EXIT_FILE_ERROR);
   QFile file;
   file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-  uint8_t header[mrvln::PIXEL_DATA_OFFSET];
-  const ssize_t got = read_start(fd, header, sizeof header);
-  if (got < 0) return failure(job.source, "cannot read: " + error_text(errno), EXIT_FILE_ERROR);
-  if (!mrvln::is_morvellane(mrvln::ByteView{header, static_cast<uint32_t>(got)}))
-    return failure(job.source, "not a Morvellane bitmap", EXIT_REFUSED);
   // PNG takes the rows as they are stored in memory, three bytes a pixel.
   const bool png = job.format == "png";
   QImage image;
-  if (!mrvln_qt::read_morvellane(&file, png ? mrvln::PIXEL_BGR24 : mrvln::PIXEL_BGRX32, &image)) {
+  const mrvln::Refusal refusal = mrvln_qt::read_morvellane(
+      &file, png ? mrvln::PIXEL_BGR24 : mrvln::PIXEL_BGRX32, limit, &image);
+  if (refusal.reason != mrvln::REASON_NONE) {
     if (file.error() != QFileDevice::NoError)
       return failure(job.source, "cannot read: " + file.errorString().toStdString(),
                      EXIT_FILE_ERROR);
-    return failure(job.source,
-                   "picture refused: " + refusal(header, static_cast<size_t>(got),
-                                                 static_cast<uint64_t>(file.size())),
-                   EXIT_REFUSED);
+    char text[mrvln::REFUSAL_TEXT_SIZE];
+    mrvln::refusal_text(refusal, text, sizeof text);
+    return failure(job.source, text, EXIT_REFUSED);
   }
   file.close();
 

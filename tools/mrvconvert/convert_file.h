@@ -3,6 +3,8 @@
 #ifndef MRVLN_TOOLS_MRVCONVERT_CONVERT_FILE_H
 #define MRVLN_TOOLS_MRVCONVERT_CONVERT_FILE_H
 
+#include <stdint.h>
+
 #include <QByteArray>
 #include <string>
 
@@ -28,8 +30,9 @@ struct JobResult {
 // cannot be opened or read (`error` is then its errno value).
 int holds_morvellane(const std::string& path, int* error);
 
-// Converts the job, unless a stop is requested before its output is in place.
-JobResult convert_file(const Job& job, int compression, bool (*stop_requested)());
+// Converts the job, refusing a picture whose pixels take more than `limit`
+// bytes decoded, unless a stop is requested before its output is in place.
+JobResult convert_file(const Job& job, int compression, uint64_t limit, bool (*stop_requested)());
 
 // The user's words for an errno value.
 std::string error_text(int error);

@@ -44,7 +44,6 @@ int main(int argc, char** argv) {
     return mrvln_tools::EXIT_FILE_ERROR;
   }
   init_output_mode();
-  arm_test_hook_from_environment();
   install_stop_handlers();
   return S_ISDIR(source.st_mode) ? run_folder(options) : run_file(options);
 }

@@ -9,6 +9,8 @@
 
 #include <QtGlobal>
 
+#include "codec/reader.h"
+
 namespace mrvconvert {
 
 namespace {
@@ -32,6 +34,10 @@ const char kHelp[] =
     "  -c, --compression=N  PNG compression, zlib level 0 (none) to 9 (smallest);\n"
     "                       default %d, the fastest level within 15 %% of level 6's\n"
     "                       size on photographs and on the samples\n"
+    "      --limit=MIB      refuse a picture whose pixels take more than MIB MiB\n"
+    "                       decoded (4 bytes a pixel, 3 for PNG; 0: no limit);\n"
+    "                       default %ld, 16384 x 16384 pixels. Each of the -j\n"
+    "                       workers holds one picture at a time.\n"
     "  -q, --quiet          no progress, no summary: only problems\n"
     "      --version        show the version\n"
     "  -h, --help           show this help\n"
@@ -46,15 +52,19 @@ const char kHelp[] =
     "  0  done\n"
     "  1  a file is not a Morvellane bitmap, or a picture was refused\n"
     "  2  wrong arguments, or an output format Qt cannot write\n"
-    "  3  (not used: the Morvellane reader is built into mrvconvert)\n"
     "  4  a file cannot be found, read or written\n"
     "A run over a folder ends with the highest code it met.\n";
 
 const option kLongOptions[] = {
-    {"recursive", no_argument, nullptr, 'r'}, {"jobs", required_argument, nullptr, 'j'},
-    {"update", no_argument, nullptr, 'u'},    {"compression", required_argument, nullptr, 'c'},
-    {"quiet", no_argument, nullptr, 'q'},     {"version", no_argument, nullptr, 'V'},
-    {"help", no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"update", no_argument, nullptr, 'u'},
+    {"compression", required_argument, nullptr, 'c'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},
+    {"limit", required_argument, nullptr, 'L'},
+    {nullptr, 0, nullptr, 0},
 };
 
 // A whole decimal number within [low, high].
@@ -100,6 +110,14 @@ Parsed parse_options(int argc, char** argv, Options* o, std::string* error) {
         }
         o->compression = static_cast<int>(n);
         break;
+      case 'L':
+        if (!parse_number(optarg, 0, kMaxLimitMib, &n)) {
+          *error = std::string("--limit takes a number of MiB from 0 (no limit) to ") +
+                   std::to_string(kMaxLimitMib) + ", not \"" + optarg + "\"";
+          return Parsed::kError;
+        }
+        o->limit_mib = n;
+        break;
       case 'V':
         return Parsed::kVersion;
       case 'h':
@@ -121,6 +139,10 @@ Parsed parse_options(int argc, char** argv, Options* o, std::string* error) {
   return Parsed::kRun;
 }
 
+uint64_t Options::limit() const {
+  return limit_mib == 0 ? mrvln::NO_OUTPUT_LIMIT : static_cast<uint64_t>(limit_mib) << 20;
+}
+
 unsigned available_processors() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
@@ -129,7 +151,7 @@ unsigned available_processors() {
 }
 
 void print_help(FILE* to) {
-  fprintf(to, kHelp, available_processors(), kDefaultCompression);
+  fprintf(to, kHelp, available_processors(), kDefaultCompression, kDefaultLimitMib);
 }
 
 void print_version(FILE* to) {

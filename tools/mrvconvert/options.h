@@ -2,6 +2,7 @@
 #ifndef MRVLN_TOOLS_MRVCONVERT_OPTIONS_H
 #define MRVLN_TOOLS_MRVCONVERT_OPTIONS_H
 
+#include <stdint.h>
 #include <stdio.h>
 
 #include <string>
@@ -13,6 +14,11 @@ namespace mrvconvert {
 // level 6's on photographs and on the bundled samples.
 constexpr int kDefaultCompression = 5;
 constexpr unsigned kMaxJobs = 256;
+// The most memory a picture's pixels may take decoded, in MiB, unless
+// --limit says otherwise: 16384 x 16384 pixels, more than any camera makes,
+// and each of the -j workers holds one picture.
+constexpr long kDefaultLimitMib = 1024;
+constexpr long kMaxLimitMib = 1L << 20;
 
 struct Options {
   std::string in, out;
@@ -21,6 +27,10 @@ struct Options {
   bool quiet = false;
   unsigned jobs = 0;  // 0: the processors this process may use
   int compression = kDefaultCompression;
+  long limit_mib = kDefaultLimitMib;  // 0: no limit
+
+  // The limit in bytes, as the reader takes it.
+  uint64_t limit() const;
 };
 
 enum class Parsed { kRun, kHelp, kVersion, kError };

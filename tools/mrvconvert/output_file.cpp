@@ -4,13 +4,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <atomic>
 
 namespace mrvconvert {
 
@@ -19,10 +16,6 @@ namespace {
 const char kTempPrefix[] = ".mrvconvert-";
 const char kTempSuffix[] = ".tmp";
 mode_t g_output_mode = 0644;
-
-std::atomic<long> g_hook_after{-1};
-int g_hook_signal = 0;
-std::atomic<long> g_written{0};
 
 std::string folder_of(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -75,27 +68,10 @@ int OutputFile::open(const std::string& target) {
   return 0;
 }
 
-int OutputFile::write(const void* data, size_t size) {
+int write_fully(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
-  // The test hook counts the outputs that get data, not folder probes.
-  const long after = g_hook_after.load();
-  if (after >= 0 && !written_ && g_written.fetch_add(1) == after) {
-    written_ = true;
-    size /= 2;
-    while (size > 0) {
-      const ssize_t n = ::write(fd_, p, size);
-      if (n <= 0) break;
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-    // To this thread, so that the handler has run when write returns;
-    // sent to the process, it may reach another thread a file later.
-    raise(g_hook_signal);
-    return EINTR;
-  }
-  written_ = true;
   while (size > 0) {
-    const ssize_t n = ::write(fd_, p, size);
+    const ssize_t n = ::write(fd, p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -187,17 +163,6 @@ void sync_folder(const std::string& dir) {
 
 bool stops_the_run(int error) {
   return error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES || error == EPERM;
-}
-
-void arm_test_hook_from_environment() {
-  const char* hook = getenv("MRVLN_TEST_SIGNAL_AFTER");
-  long after = -1;
-  int signal_number = 0;
-  if (hook != nullptr && sscanf(hook, "%ld %d", &after, &signal_number) == 2 && after >= 0 &&
-      signal_number > 0) {
-    g_hook_signal = signal_number;
-    g_hook_after.store(after);
-  }
 }
 
 }  // namespace mrvconvert

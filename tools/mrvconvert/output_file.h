@@ -26,7 +26,8 @@ class OutputFile {
 
   // Creates the temporary file beside `target`; 0 or an errno value.
   int open(const std::string& target);
-  // 0 or an errno value (ENOSPC on a full disk).
+  // 0 or an errno value (ENOSPC on a full disk). In output_write.cpp, apart,
+  // so that the tests' build of mrvconvert can link one that stops halfway.
   int write(const void* data, size_t size);
   // Flushes the file to the disk and renames it to the target.
   int commit();
@@ -35,7 +36,6 @@ class OutputFile {
 
  private:
   int fd_ = -1;
-  bool written_ = false;
   std::string temp_, target_;
 };
 
@@ -54,9 +54,8 @@ void sync_folder(const std::string& dir);
 // a full disk, a quota, a read-only disk or no permission.
 bool stops_the_run(int error);
 
-// The test hook MRVLN_TEST_SIGNAL_AFTER="N SIGNAL": the output after the
-// first N is half written, then its thread raises SIGNAL (a number).
-void arm_test_hook_from_environment();
+// Writes all `size` bytes to `fd`; 0 or an errno value.
+int write_fully(int fd, const void* data, size_t size);
 
 }  // namespace mrvconvert
 

@@ -24,7 +24,6 @@ namespace mrvconvert {
 
 using mrvln_tools::EXIT_DONE;
 using mrvln_tools::EXIT_FILE_ERROR;
-using mrvln_tools::EXIT_REFUSED;
 using mrvln_tools::EXIT_USAGE;
 using mrvln_tools::FolderTally;
 using mrvln_tools::Outcome;
@@ -205,10 +204,11 @@ FolderTally convert_jobs(FolderRun* run) {
   };
   std::vector<JobResult> results(run->jobs.size());
   const int compression = run->options.compression;
+  const uint64_t limit = run->options.limit();
   const size_t collected = run_in_order(
       run->jobs.size(), worker_count(run->options, run->jobs.size()),
       [&](size_t j) {
-        results[j] = convert_file(run->items[run->jobs[j]].job, compression, stop_requested);
+        results[j] = convert_file(run->items[run->jobs[j]].job, compression, limit, stop_requested);
         if (results[j].stops_run) request_stop();
       },
       [&](size_t j) {
@@ -311,16 +311,12 @@ int run_file(const Options& o) {
     return EXIT_DONE;
   }
   int error = 0;
-  const int verdict = holds_morvellane(o.in, &error);
-  if (verdict < 0) {
+  if (holds_morvellane(o.in, &error) < 0) {
     report(o.in + ": cannot open: " + error_text(error));
     return EXIT_FILE_ERROR;
   }
-  if (verdict == 0) {
-    report(o.in + ": not a Morvellane bitmap");
-    return EXIT_REFUSED;
-  }
-  const JobResult r = convert_file(Job{o.in, out, format}, o.compression, stop_requested);
+  const JobResult r =
+      convert_file(Job{o.in, out, format}, o.compression, o.limit(), stop_requested);
   if (stop_signal() != 0) die_of_signal(stop_signal());
   if (r.outcome != Outcome::kConverted) {
     report(r.message);
