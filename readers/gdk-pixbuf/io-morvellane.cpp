@@ -1,19 +1,23 @@
-// gdk-pixbuf loader module for Morvellane bitmaps, over the shared core.
+// gdk-pixbuf loader module for Morvellane bitmaps, over the core's reader.
 // Incremental only: viewers, GdkPixbufLoader and gdk_pixbuf_new_from_file all
-// feed chunks of any size. Every other BMP that reaches this module goes to
-// the standard BMP loader unchanged: 16-bit bit-field BMPs that its magic
-// takes (it cannot test width * 3 * height), and every BMP of a loader made
-// for image/bmp, which programs that guess the type from the name ask for.
+// feed chunks of any size, which go to the reader as they come. Every other
+// BMP that reaches this module goes to the standard BMP loader unchanged:
+// 16-bit bit-field BMPs that its magic takes (it cannot test width * 3 *
+// height), and every BMP of a loader made for image/bmp, which programs that
+// guess the type from the name ask for.
 //
-// Memory: the core refuses pictures whose pixels exceed 256 MiB. Below that
-// the pixbuf's block is an anonymous mapping, which the kernel backs with
-// memory only where it is written and which reads as zero (black) elsewhere.
-// Rows are written as their bytes arrive, so the memory a file can make this
-// loader use is at most 2x the pixel bytes it has actually delivered (RGB rows
-// aligned to 4 against 16-bit rows) plus one page, however large a header
+// Memory: the pixbuf's block comes from g_try_malloc0 once the header is
+// accepted and its pixels are within the reader's 256 MiB limit, and goes back
+// with g_free, so that a program reading one picture after another reuses
+// freed blocks instead of paying for fresh pages each time. Rows that never
+// arrive read as black, as the rows of a truncated file must: glibc clears a
+// reused block (memory the process holds already) and leaves a fresh mapping
+// untouched, since the kernel's pages read as zero. Rows are written as their
+// bytes arrive, so a truncated file costs at most 2x the pixel bytes it
+// delivered (RGB rows aligned to 4 against 16-bit rows) plus the pages at
+// either end that malloc writes its own headers into, however large a header
 // claims the picture to be.
 #include <string.h>
-#include <sys/mman.h>
 
 // The module interface is visible only with GDK_PIXBUF_ENABLE_BACKEND,
 // which CMake defines for this file.
@@ -21,6 +25,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "codec/morvellane.h"
+#include "codec/reader.h"
 
 namespace {
 
@@ -28,8 +33,8 @@ using mrvln::ByteView;
 
 enum Stage {
   STAGE_HEADER,     // collecting the first PIXEL_DATA_OFFSET bytes
-  STAGE_ROWS,       // a Morvellane bitmap: converting rows as they arrive
-  STAGE_DONE,       // every row converted, or the caller asked for no pixels
+  STAGE_ROWS,       // a Morvellane bitmap: the reader takes every byte
+  STAGE_DONE,       // refused, or the caller asked for the size only
   STAGE_DELEGATED,  // another BMP, in the hands of the standard loader
 };
 
@@ -43,70 +48,28 @@ struct Context {
   guint8 header[mrvln::PIXEL_DATA_OFFSET];
   guint32 header_fill;
 
-  mrvln::ImagePlan plan;
-  mrvln::ConvertPath path;  // chosen once: the core asks the processor per call
-  guint32 row_bytes;        // one stored row
-  guint32 rows_done;
-  guint8* partial;  // a row whose bytes are split across chunks
-  guint32 partial_fill;
+  mrvln::Reader reader;
   GdkPixbuf* pixbuf;
-  guint8* pixels;
-
   GdkPixbufLoader* standard;
 };
 
-struct Mapping {
-  void* address;
-  size_t size;
-};
+constexpr mrvln::OutputLayout kLayout = {mrvln::PIXEL_RGB24, mrvln::ROWS_TOP_FIRST, 4,
+                                         mrvln::DEFAULT_OUTPUT_LIMIT};
 
-void unmap_pixels(guchar*, gpointer data) {
-  Mapping* m = static_cast<Mapping*>(data);
-  munmap(m->address, m->size);
-  g_free(m);
+void free_pixels(guchar* pixels, gpointer) {
+  g_free(pixels);
 }
 
-// An anonymous block of `size` bytes. With MRVLN_PIXBUF_HUGEPAGES (off: a
-// measurement, see docs/gdk-pixbuf-loader.md) it is 2 MiB aligned and asks for huge
-// pages.
-Mapping* map_block(size_t size) {
-  // Accounted like a malloc of the same size: no MAP_NORESERVE, whose pages
-  // may fault on write when memory is short.
-  const int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#if MRVLN_PIXBUF_HUGEPAGES
-  const size_t huge = size_t{2} << 20;
-  if (size >= huge) {
-    const size_t rounded = (size + huge - 1) & ~(huge - 1);
-    void* raw = mmap(nullptr, rounded + huge, PROT_READ | PROT_WRITE, flags, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (start + huge - 1) & ~(uintptr_t{huge} - 1);
-    if (aligned != start) munmap(raw, aligned - start);
-    if (aligned + rounded != start + rounded + huge)
-      munmap(reinterpret_cast<void*>(aligned + rounded), start + huge - aligned);
-    madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
-    Mapping* m = g_new(Mapping, 1);
-    *m = Mapping{reinterpret_cast<void*>(aligned), rounded};
-    return m;
-  }
-#endif
-  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
-  if (block == MAP_FAILED) return nullptr;
-  Mapping* m = g_new(Mapping, 1);
-  *m = Mapping{block, size};
-  return m;
-}
-
-gboolean fail(GError** error, GdkPixbufError code, const char* message) {
-  g_set_error_literal(error, GDK_PIXBUF_ERROR, code, message);
+// The core's words, unchanged, under the code that fits the reason.
+gboolean refuse(GError** error, const mrvln::Refusal& refusal) {
+  char text[mrvln::REFUSAL_TEXT_SIZE];
+  mrvln::refusal_text(refusal, text, sizeof text);
+  const bool memory =
+      refusal.reason == mrvln::REASON_TOO_LARGE || refusal.reason == mrvln::REASON_OUT_OF_MEMORY;
+  g_set_error_literal(
+      error, GDK_PIXBUF_ERROR,
+      memory ? GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY : GDK_PIXBUF_ERROR_CORRUPT_IMAGE, text);
   return FALSE;
-}
-
-gboolean fail_result(GError** error, mrvln::Result result) {
-  if (result == mrvln::RESULT_OUT_OF_MEMORY)
-    return fail(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                "Morvellane bitmap is larger than 256 MiB of pixels");
-  return fail(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Morvellane bitmap has broken size fields");
 }
 
 // The standard loader's signals, passed on as this module's callbacks.
@@ -135,6 +98,7 @@ void on_updated(GdkPixbufLoader* loader, gint x, gint y, gint width, gint height
 
 // Hands everything received so far to the standard BMP loader.
 gboolean delegate(Context* c, GError** error) {
+  c->stage = STAGE_DONE;
   c->standard = gdk_pixbuf_loader_new_with_type("bmp", error);
   if (c->standard == nullptr) return FALSE;
   c->stage = STAGE_DELEGATED;
@@ -144,72 +108,42 @@ gboolean delegate(Context* c, GError** error) {
   return gdk_pixbuf_loader_write(c->standard, c->header, c->header_fill, error);
 }
 
-// Plans the picture from its header, asks for its size and maps its block.
+// Starts the reader on the header, asks for the size and allocates the pixbuf.
 gboolean start_rows(Context* c, GError** error) {
-  const ByteView header{c->header, c->header_fill};
-  const mrvln::Result planned =
-      mrvln::plan_image(header, mrvln::PIXEL_RGB24, 4, mrvln::DEFAULT_OUTPUT_LIMIT, &c->plan);
-  if (planned != mrvln::RESULT_SUCCESS) return fail_result(error, planned);
-  // plan_image bounds the block by 256 MiB, so both sizes fit in gint.
-  gint width = c->plan.picture.width;
-  gint height = static_cast<gint>(c->plan.picture.rows);
+  mrvln::Reader& r = c->reader;
+  c->stage = STAGE_DONE;
+  const mrvln::Refusal refusal =
+      mrvln::reader_start(&r, ByteView{c->header, c->header_fill}, kLayout);
+  if (refusal.reason != mrvln::REASON_NONE) return refuse(error, refusal);
+  // Within the 256 MiB limit, both sizes fit in gint.
+  gint width = static_cast<gint>(r.width);
+  gint height = static_cast<gint>(r.height);
   if (c->size_func) c->size_func(&width, &height, c->user_data);
-  if (width == 0 || height == 0) {  // the caller wanted the size only
-    c->stage = STAGE_DONE;
-    return TRUE;
+  if (width == 0 || height == 0) return TRUE;  // the caller wanted the size only
+  guint8* pixels = static_cast<guint8*>(g_try_malloc0(static_cast<gsize>(r.output_size)));
+  if (!mrvln::reader_set_output(&r, pixels, r.output_size)) {
+    g_free(pixels);
+    return refuse(error, mrvln::reader_out_of_memory(r));
   }
-  c->row_bytes = c->plan.picture.source_row_size;
-  c->partial = static_cast<guint8*>(g_try_malloc(c->row_bytes));
-  Mapping* mapping = c->partial ? map_block(static_cast<size_t>(c->plan.output_size)) : nullptr;
-  if (mapping == nullptr)
-    return fail(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                "Not enough memory to load Morvellane bitmap");
-  void* block = mapping->address;
-  c->pixels = static_cast<guint8*>(block);
-  c->pixbuf =
-      gdk_pixbuf_new_from_data(c->pixels, GDK_COLORSPACE_RGB, FALSE, 8, c->plan.picture.width,
-                               static_cast<int>(c->plan.picture.rows),
-                               static_cast<int>(c->plan.layout.stride), unmap_pixels, mapping);
-  c->path = mrvln::best_convert_path();
+  c->pixbuf = gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, FALSE, 8,
+                                       static_cast<int>(r.width), static_cast<int>(r.height),
+                                       static_cast<int>(r.stride), free_pixels, nullptr);
   c->stage = STAGE_ROWS;
   if (c->prepared_func) c->prepared_func(c->pixbuf, nullptr, c->user_data);
   return TRUE;
 }
 
-gboolean decode_row(Context* c, ByteView row) {
-  return mrvln::decode_rows(c->plan.picture, c->plan.layout, row, c->rows_done++, 1, c->pixels,
-                            c->plan.output_size, c->path) == mrvln::RESULT_SUCCESS;
-}
-
-// Converts the rows `bytes` completes; bytes past the last row are ignored.
-gboolean take_rows(Context* c, ByteView bytes) {
-  const guint32 first = c->rows_done;
-  guint32 at = 0;
-  while (at < bytes.size && c->rows_done < c->plan.picture.rows) {
-    ByteView piece;
-    if (c->partial_fill == 0 && mrvln::sub_view(bytes, at, c->row_bytes, &piece)) {
-      if (!decode_row(c, piece)) return FALSE;
-      at += c->row_bytes;
-      continue;
-    }
-    const guint32 want = MIN(c->row_bytes - c->partial_fill, bytes.size - at);
-    if (!mrvln::sub_view(bytes, at, want, &piece)) return FALSE;
-    memcpy(c->partial + c->partial_fill, piece.data, piece.size);
-    c->partial_fill += want;
-    at += want;
-    if (c->partial_fill == c->row_bytes) {
-      c->partial_fill = 0;
-      if (!decode_row(c, ByteView{c->partial, c->row_bytes})) return FALSE;
-    }
-  }
-  if (c->rows_done != first && c->updated_func) {
-    const guint32 a = mrvln::output_row(c->plan.picture, mrvln::ROWS_TOP_FIRST, first);
-    const guint32 b = mrvln::output_row(c->plan.picture, mrvln::ROWS_TOP_FIRST, c->rows_done - 1);
-    c->updated_func(c->pixbuf, 0, static_cast<int>(MIN(a, b)), c->plan.picture.width,
-                    static_cast<int>(c->rows_done - first), c->user_data);
-  }
-  if (c->rows_done == c->plan.picture.rows) c->stage = STAGE_DONE;
-  return TRUE;
+// Feeds `bytes` to the reader and reports the rows they completed; bytes past
+// the last row are left.
+void take_rows(Context* c, ByteView bytes) {
+  mrvln::Reader& r = c->reader;
+  const guint32 first = r.rows_done;
+  mrvln::reader_feed(&r, bytes);
+  if (r.rows_done == first || c->updated_func == nullptr) return;
+  const guint32 a = mrvln::reader_output_row(r, first);
+  const guint32 b = mrvln::reader_output_row(r, r.rows_done - 1);
+  c->updated_func(c->pixbuf, 0, static_cast<int>(MIN(a, b)), static_cast<int>(r.width),
+                  static_cast<int>(r.rows_done - first), c->user_data);
 }
 
 // Callers may leave callbacks out; gdk-pixbuf's own pass no-ops.
@@ -229,48 +163,41 @@ gboolean load_increment(gpointer context, const guchar* buf, guint size, GError*
   ByteView bytes{buf, size};
   if (c->stage == STAGE_HEADER) {
     const guint32 want = MIN(mrvln::PIXEL_DATA_OFFSET - c->header_fill, size);
-    ByteView head;
-    if (!mrvln::sub_view(bytes, 0, want, &head) ||
-        !mrvln::sub_view(bytes, want, size - want, &bytes))
-      return FALSE;
-    memcpy(c->header + c->header_fill, head.data, head.size);
+    if (want > 0) memcpy(c->header + c->header_fill, buf, want);
     c->header_fill += want;
+    bytes = ByteView{buf + want, size - want};
     if (c->header_fill < mrvln::PIXEL_DATA_OFFSET) return TRUE;
-    if (!mrvln::is_morvellane(ByteView{c->header, c->header_fill})) {
-      if (!delegate(c, error)) return FALSE;
-    } else if (!start_rows(c, error)) {
-      return FALSE;
-    }
+    const gboolean started = mrvln::is_morvellane(ByteView{c->header, c->header_fill})
+                                 ? start_rows(c, error)
+                                 : delegate(c, error);
+    if (!started) return FALSE;
   }
-  switch (c->stage) {
-    case STAGE_DELEGATED:
-      return bytes.size == 0 || gdk_pixbuf_loader_write(c->standard, bytes.data, bytes.size, error);
-    case STAGE_ROWS:
-      return take_rows(c, bytes) ||
-             fail(error, GDK_PIXBUF_ERROR_FAILED, "Morvellane row conversion failed");
-    default:
-      return TRUE;
-  }
+  if (c->stage == STAGE_ROWS) take_rows(c, bytes);
+  if (c->stage == STAGE_DELEGATED && bytes.size > 0)
+    return gdk_pixbuf_loader_write(c->standard, bytes.data, bytes.size, error);
+  return TRUE;
 }
 
 gboolean stop_load(gpointer context, GError** error) {
   Context* c = static_cast<Context*>(context);
   gboolean ok = TRUE;
   switch (c->stage) {
-    case STAGE_HEADER:
-      // A short file that is not a Morvellane bitmap gets the standard
-      // loader's verdict.
-      if (c->header_fill >= mrvln::ACCEPTANCE_FIELDS_END &&
-          mrvln::is_morvellane(ByteView{c->header, c->header_fill})) {
-        ok = fail(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Morvellane bitmap header is truncated");
-      } else {
-        ok = delegate(c, error);
-        if (ok) ok = gdk_pixbuf_loader_close(c->standard, error);
-      }
+    case STAGE_HEADER: {
+      // A file that ends within the header: cut short when the part it has
+      // passes the acceptance test, else the standard loader's verdict.
+      const mrvln::Refusal refusal =
+          mrvln::reader_start(&c->reader, ByteView{c->header, c->header_fill}, kLayout);
+      if (refusal.reason != mrvln::REASON_NOT_MORVELLANE)
+        ok = refuse(error, refusal);
+      else if ((ok = delegate(c, error)))
+        ok = gdk_pixbuf_loader_close(c->standard, error);
       break;
-    case STAGE_ROWS:
-      ok = fail(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Morvellane bitmap is truncated");
+    }
+    case STAGE_ROWS: {
+      const mrvln::Refusal refusal = mrvln::reader_finish(c->reader);
+      if (refusal.reason != mrvln::REASON_NONE) ok = refuse(error, refusal);
       break;
+    }
     case STAGE_DELEGATED:
       ok = gdk_pixbuf_loader_close(c->standard, error);
       break;
@@ -283,7 +210,6 @@ gboolean stop_load(gpointer context, GError** error) {
     g_object_unref(c->standard);
   }
   if (c->pixbuf != nullptr) g_object_unref(c->pixbuf);
-  g_free(c->partial);
   g_free(c);
   return ok;
 }
