@@ -103,16 +103,19 @@ def check(data, rng, model):
     """Raises AssertionError when an outcome is not one of those allowed."""
     accepted = morvellane.is_morvellane(data)
     expected = model.picture(data) if accepted else None
+    refusal = None
     try:
         pixels = morvellane.decode(buffer_of(rng, data))
     except ValueError as error:
-        assert accepted or str(error) == "not a Morvellane bitmap", error
+        assert accepted or (str(error), error.reason) == ("not a Morvellane bitmap",
+                                                          "not-morvellane"), error
         assert expected is None, f"a whole picture refused: {error}"
-        pixels = None
+        pixels, refusal = None, error
     except MemoryError as error:
         # Inputs stay small, so only a picture whose rows are missing can
         # declare more than the limit.
         assert accepted and expected is None, f"a whole picture refused: {error}"
+        assert error.reason == "too-large", error
         pixels = None
     else:
         assert accepted and pixels == expected, "the picture differs from the model"
@@ -124,8 +127,14 @@ def check(data, rng, model):
     except Image.UnidentifiedImageError:
         assert not accepted, "the plug-in declined a Morvellane header"
         return pixels is not None
-    except (OSError, MemoryError, Image.DecompressionBombError):
+    except (MemoryError, Image.DecompressionBombError):
+        # Pillow's limits, which decode does not share.
         assert accepted and pixels is None, "the plug-in refused what decode read"
+        return False
+    except OSError as error:
+        assert accepted and pixels is None, "the plug-in refused what decode read"
+        # One reader: the same refusal in the same words.
+        assert refusal is None or str(error) == str(refusal), f"{error} against {refusal}"
         return False
     assert accepted and opened == pixels, "the plug-in and decode disagree"
     return True

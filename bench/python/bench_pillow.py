@@ -1,15 +1,18 @@
-"""Image.open(f).load() of a 3840 x 2160 Morvellane bitmap through the
-plug-in against Pillow's own BMP reader on the same file, in one process,
-and 16 files of 1920 x 1080 through the plug-in by one thread against two,
-beside the machine's own ceiling for that: NumPy copying 16 blocks the size
-of Pillow's image of such a file, by one thread and by two. Medians of RUNS rounds, the measures of each round taken in turn. A
-benchmark, not a test: nothing here passes or fails on a figure.
+"""Threads: 16 files of 1920 x 1080 opened and loaded through the plug-in
+(Image.open(f).load()) by one thread and by two, beside the machine's own
+ceiling for that: NumPy copying 16 blocks the size of Pillow's image of such
+a file, by one thread and by two. The measures of each round are taken in
+turn (interleaved), so that load from elsewhere hits one and two threads
+alike; the medians of RUNS rounds are interleaved figures. The plain loops a
+script runs, picture after picture, are bench_loops.py's. A benchmark, not a
+test: nothing here passes or fails on a figure.
 Usage (target run_python_bench of the bench tree runs it):
   bench_pillow.py WRITE_BENCH_PICTURE WORK_DIR [RUNS]"""
 
 import concurrent.futures
 import os
 import platform
+import resource
 import statistics
 import subprocess
 import sys
@@ -26,10 +29,6 @@ WRITER, WORK = sys.argv[1], Path(sys.argv[2])
 RUNS = int(sys.argv[3]) if len(sys.argv) > 3 else 7
 
 
-def load():
-    return os.getloadavg()[0]
-
-
 def cpu_times():
     # Idle and total jiffies of all processors, where /proc/stat tells them.
     try:
@@ -40,35 +39,26 @@ def cpu_times():
 
 
 def timed(action):
+    faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     start = time.perf_counter()
     action()
-    return (time.perf_counter() - start) * 1e3
+    elapsed = (time.perf_counter() - start) * 1e3
+    return elapsed, resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults
 
 
 def main():
     morvellane.register()
     WORK.mkdir(parents=True, exist_ok=True)
-    big = WORK / "bench_3840x2160.bmp"
-    subprocess.run([WRITER, "3840", "2160", str(big)], check=True)
     files = [WORK / f"bench_1920x1080_{i:02}.bmp" for i in range(16)]
     for f in files:
         subprocess.run([WRITER, "1920", "1080", str(f)], check=True)
-    data = big.read_bytes()
-    for f in files:
         f.read_bytes()  # in the page cache, as for every round after the first
-
-    plugin = lambda: Image.open(big).load()  # noqa: E731
-    pillow = lambda: Image.open(big, formats=["BMP"]).load()  # noqa: E731
-    with Image.open(big) as ours, Image.open(big, formats=["BMP"]) as theirs:
-        assert ours.format == "MRV" and theirs.format == "BMP"
-        same = ours.tobytes() == theirs.tobytes()
+    with Image.open(files[0]) as im:
+        assert (im.format, im.size) == ("MRV", (1920, 1080))
     print(f"python {platform.python_version()}, Pillow {PIL.__version__}, "
           f"morvellane {morvellane.__version__} from {Path(morvellane.__file__).parent}")
     print(f"{platform.processor() or platform.machine()}, {os.cpu_count()} CPUs; "
-          f"load average {load():.2f} at the start")
-    # At even widths the stored rows happen to be 4-byte aligned; odd widths
-    # are what Pillow's reader refuses as truncated, or shears.
-    print(f"Pillow's BMP reader on this even width: {'the same' if same else 'other'} pixels")
+          f"load average {os.getloadavg()[0]:.2f} at the start")
 
     def threads(count):
         def one(path):
@@ -81,39 +71,31 @@ def main():
     # traffic alone here: on a virtual machine often far less than twice.
     image_bytes = 1920 * 1080 * 4
     sources = [np.ones(image_bytes, np.uint8) for _ in files]
-    targets = [np.zeros(image_bytes, np.uint8) for _ in files]
+    targets = [np.ones(image_bytes, np.uint8) for _ in files]
 
     def copies(count):
         with concurrent.futures.ThreadPoolExecutor(count) as pool:
             return timed(lambda: list(pool.map(np.copyto, targets, sources)))
 
-    results = {"plugin": [], "pillow": [], "decode": [], "one": [], "two": [],
-               "copy_one": [], "copy_two": []}
+    measures = {"one": lambda: threads(1), "two": lambda: threads(2),
+                "copy_one": lambda: copies(1), "copy_two": lambda: copies(2)}
+    results = {name: [] for name in measures}
     before = cpu_times()
     for _ in range(RUNS):
-        results["plugin"].append(timed(plugin))
-        results["pillow"].append(timed(pillow))
-        results["decode"].append(timed(lambda: morvellane.decode(data)))
-        results["one"].append(threads(1))
-        results["two"].append(threads(2))
-        results["copy_one"].append(copies(1))
-        results["copy_two"].append(copies(2))
+        for name, measure in measures.items():
+            results[name].append(measure())
     after = cpu_times()
-    m = {k: statistics.median(v) for k, v in results.items()}
-    print(f"\n3840 x 2160, Image.open(f).load(), median of {RUNS}:")
-    print(f"  through the plug-in       {m['plugin']:7.2f} ms")
-    print(f"  Pillow's BMP reader       {m['pillow']:7.2f} ms")
-    print(f"  morvellane.decode(bytes)  {m['decode']:7.2f} ms   (the file already in memory)")
-    print(f"  ratio Pillow / plug-in    {m['pillow'] / m['plugin']:7.2f} x")
-    print(f"\n16 files of 1920 x 1080 through the plug-in, median of {RUNS}:")
-    print(f"  one thread                {m['one']:7.2f} ms")
-    print(f"  two threads               {m['two']:7.2f} ms")
+    m = {k: statistics.median(ms for ms, _ in v) for k, v in results.items()}
+    faults = {k: statistics.median(n for _, n in v) / len(files) for k, v in results.items()}
+    print(f"\n16 files of 1920 x 1080 through the plug-in, interleaved rounds, median of {RUNS}:")
+    for name, label in [("one", "one thread "), ("two", "two threads")]:
+        print(f"  {label}               {m[name]:7.2f} ms   {faults[name]:6.0f} page faults a file")
     print(f"  ratio one / two           {m['one'] / m['two']:7.2f} x")
-    print(f"  NumPy copying 16 blocks of {image_bytes >> 20} MiB: one thread {m['copy_one']:.2f} ms, "
-          f"two {m['copy_two']:.2f} ms, {m['copy_one'] / m['copy_two']:.2f} x")
-    print(f"\nload average {load():.2f} at the end", end="")
+    print(f"  NumPy copying 16 blocks of {image_bytes >> 20} MiB: one thread "
+          f"{m['copy_one']:.2f} ms, two {m['copy_two']:.2f} ms, "
+          f"{m['copy_one'] / m['copy_two']:.2f} x")
+    print(f"\nload average {os.getloadavg()[0]:.2f} at the end", end="")
     if before and after:
-        # This process keeps one processor busy at most, but for the two-thread runs.
         idle = 100 * (after[0] - before[0]) / max(1, after[1] - before[1])
         print(f"; the processors were {idle:.0f} % idle during the rounds", end="")
     print()

@@ -1,12 +1,13 @@
 """morvellane.decode and is_morvellane over the fixture builder's files:
-exact pixels from every kind of buffer, the refusals, the limit, and
-threads decoding at once."""
+exact pixels from every kind of buffer and into `out`, the core's refusals
+in its words, the limit, and threads decoding at once."""
 
 import array
 import concurrent.futures
 import sys
 import threading
 import time
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -14,9 +15,13 @@ import pytest
 import morvellane
 from conftest import entries, entry
 
+# Both row orders, an odd width, one pixel, and bytes after the rows.
+PICTURES = ["chart_173x97", "mixed_top_down_255x-128", "pixel_1x1", "mixed_trailing_bytes_7x5"]
 
-@pytest.mark.parametrize("picture", entries("picture"), ids=repr)
-def test_pictures_are_exact(picture):
+
+@pytest.mark.parametrize("name", PICTURES)
+def test_pictures_are_exact(name):
+    picture = entry(name)
     width, height, pixels = morvellane.decode(picture.data())
     assert (width, height) == (picture.width, picture.rows)
     assert pixels == picture.expected()
@@ -51,34 +56,50 @@ def test_nothing_is_read_outside_the_view():
     # The view starts inside a larger buffer, and ends one byte before the
     # rows do although the buffer behind it holds that byte.
     assert morvellane.decode(memoryview(b"BM??" + data)[4:])[2] == picture.expected()
-    with pytest.raises(ValueError, match="shorter than its header declares"):
+    with pytest.raises(ValueError, match="ends after 135 of the 136 bytes"):
         morvellane.decode(memoryview(data)[:-1])
 
 
+# The reader's words for each fixture, written out by hand, with the
+# exception decode raises and the reason it names.
 REFUSALS = [
-    ("short", ValueError, "shorter than its header declares"),
-    ("broken", ValueError, "impossible"),
-    ("other", ValueError, "not a Morvellane bitmap"),
+    ("short_half_64x64", None, ValueError, "truncated",
+     "truncated Morvellane bitmap: the file ends after 4162 of the 8258 bytes of its 64 x 64 "
+     "pixels"),
+    ("short_header_only_64x64", None, ValueError, "truncated",
+     "truncated Morvellane bitmap: the file ends after 66 of the 8258 bytes of its 64 x 64 pixels"),
+    ("broken_header_cut_50", None, ValueError, "header-cut-short",
+     "Morvellane bitmap cut short: the file ends after 50 of the 66 bytes of its header"),
+    ("broken_negative_width", None, ValueError, "negative-width",
+     "broken Morvellane bitmap: its width is negative (-1)"),
+    ("broken_most_negative_height", None, ValueError, "impossible-size",
+     "broken Morvellane bitmap: its height is impossible (-2147483648)"),
+    ("broken_no_width", None, ValueError, "impossible-size",
+     "broken Morvellane bitmap: it has no pixels (0 x 5)"),
+    ("broken_no_height", None, ValueError, "impossible-size",
+     "broken Morvellane bitmap: it has no pixels (5 x 0)"),
+    ("other_24_bits", None, ValueError, "not-morvellane", "not a Morvellane bitmap"),
+    ("large_header_20000x20000", morvellane.DEFAULT_OUTPUT_LIMIT, MemoryError, "too-large",
+     "Morvellane bitmap too large: 20000 x 20000 pixels, more than the limit of 256 MiB decoded"),
+    # Without a limit, a header alone is refused for its missing rows before
+    # anything is allocated.
+    ("large_header_20000x20000", None, ValueError, "truncated",
+     "truncated Morvellane bitmap: the file ends after 66 of the 800000066 bytes of its "
+     "20000 x 20000 pixels"),
+    ("large_header_65536x65536", None, ValueError, "impossible-size",
+     "broken Morvellane bitmap: 65536 x 65536 pixels take 8589934658 bytes, more than a bitmap "
+     "file holds"),
 ]
 
 
-@pytest.mark.parametrize("kind,error,reason", REFUSALS)
-def test_refusals_name_the_reason(kind, error, reason):
-    for e in entries(kind):
-        with pytest.raises(error, match=reason):
-            morvellane.decode(e.data())
-
-
-def test_too_large_pictures():
-    header = entry("large_header_20000x20000").data()
-    with pytest.raises(MemoryError, match="more than the limit of 268435456"):
-        morvellane.decode(header)
-    # Without a limit, a header alone is refused for its missing rows before
-    # anything is allocated.
-    with pytest.raises(ValueError, match="shorter"):
-        morvellane.decode(header, limit=None)
-    with pytest.raises(MemoryError, match="32 bits"):
-        morvellane.decode(entry("large_header_65536x65536").data(), limit=None)
+@pytest.mark.parametrize("name,limit,error,reason,text", REFUSALS, ids=lambda v: str(v)[:24])
+def test_refusals_in_the_readers_words(name, limit, error, reason, text):
+    out = bytearray(b"\x5a" * 20)
+    for target in [None, out]:
+        with pytest.raises(error) as refused:
+            morvellane.decode(entry(name).data(), limit, target)
+        assert (str(refused.value), refused.value.reason) == (text, reason)
+    assert out == b"\x5a" * 20  # nothing written
 
 
 def test_limit_is_the_output_size():
@@ -93,6 +114,83 @@ def test_limit_is_the_output_size():
         morvellane.decode(data, "large")
     with pytest.raises(TypeError):
         morvellane.decode("a str is not bytes")
+
+
+@pytest.mark.parametrize("shape", ["flat", "rows"])
+def test_out_is_written_in_place(shape):
+    picture = entry("chart_173x97")
+    data = picture.data()
+    out = np.full((97, 173, 3) if shape == "rows" else 97 * 173 * 3, 7, np.uint8)
+    result = morvellane.decode(data, out=out)
+    assert result[:2] == (173, 97) and result[2] is out
+    assert out.tobytes() == picture.expected()
+    # Nothing the size of the picture is allocated with out; without it, the
+    # pixels are.
+    tracemalloc.start()
+    try:
+        morvellane.decode(data, out=out)
+        with_out = tracemalloc.get_traced_memory()[1]
+        tracemalloc.reset_peak()
+        morvellane.decode(data)
+        without = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert with_out < 1000 and without >= len(picture.expected())
+
+
+def _released():
+    view = memoryview(bytearray(97 * 173 * 3))
+    view.release()
+    return view
+
+
+def _read_only():
+    out = np.zeros((97, 173, 3), np.uint8)
+    out.setflags(write=False)
+    return out
+
+
+def _sharing_data():
+    # out inside the very buffer decode reads.
+    block = bytearray(97 * 173 * 3 + 100000)
+    data = entry("chart_173x97").data()
+    block[: len(data)] = data
+    return memoryview(block)[: len(data)], memoryview(block)[1000 : 1000 + 97 * 173 * 3]
+
+
+BAD_OUTS = {
+    "one byte short": (lambda: np.zeros(97 * 173 * 3 - 1, np.uint8), ValueError),
+    "one byte long": (lambda: bytearray(97 * 173 * 3 + 1), ValueError),
+    "width and height swapped": (lambda: np.zeros((173, 97, 3), np.uint8), ValueError),
+    "rows of bytes": (lambda: np.zeros((97, 173 * 3), np.uint8), ValueError),
+    "items of 2 bytes": (lambda: np.zeros(97 * 173 * 3, np.uint16), TypeError),
+    "bytes": (lambda: bytes(97 * 173 * 3), BufferError),
+    "read-only array": (_read_only, ValueError),
+    "read-only view": (lambda: memoryview(bytes(97 * 173 * 3)), BufferError),
+    "every other column": (lambda: np.zeros((97, 346, 3), np.uint8)[:, ::2], ValueError),
+    "Fortran order": (lambda: np.zeros((97, 173, 3), np.uint8, order="F"), ValueError),
+    "released view": (_released, ValueError),
+    "a list": (lambda: [0] * (97 * 173 * 3), TypeError),
+}
+
+
+@pytest.mark.parametrize("case", BAD_OUTS)
+def test_a_wrong_out_is_refused_and_left_alone(case):
+    make, error = BAD_OUTS[case]
+    out = make()
+    before = bytes(out) if case not in ("released view", "a list") else None
+    with pytest.raises(error):
+        morvellane.decode(entry("chart_173x97").data(), out=out)
+    if before is not None:
+        assert bytes(out) == before
+
+
+def test_out_may_not_overlap_the_data():
+    data, out = _sharing_data()
+    before = bytes(out)
+    with pytest.raises(ValueError, match="overlaps"):
+        morvellane.decode(data, out=out)
+    assert bytes(out) == before
 
 
 def test_is_morvellane():
@@ -116,12 +214,13 @@ def test_the_gil_is_released_while_decoding():
     # With a switch interval far longer than the work, the main thread gets
     # the GIL back before the worker ends only if decode lets go of it.
     data = entry("large_2049x1537").data()
+    out = np.empty((1537, 2049, 3), np.uint8)
     finished = []
     interval = sys.getswitchinterval()
     sys.setswitchinterval(30.0)
     try:
         worker = threading.Thread(
-            target=lambda: [morvellane.decode(data) for _ in range(30)]
+            target=lambda: [morvellane.decode(data, out=out) for _ in range(30)]
             and finished.append(time.monotonic())
         )
         worker.start()

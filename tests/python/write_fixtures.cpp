@@ -3,9 +3,10 @@
 //   NAME.bmp and NAME.rgb (RGB rows, top row first), listed in manifest.tsv
 //   as "KIND<TAB>NAME<TAB>WIDTH<TAB>ROWS" (a header alone: its fields);
 //   levels.bin, the 5-bit and then the 6-bit table, for the fuzz pass.
-// Kinds: picture (exact), short (rows missing; NAME.rgb has them black),
-// broken (a Morvellane header with impossible sizes), large (a header alone,
-// too large to decode), other (not a Morvellane bitmap; no NAME.rgb).
+// Kinds: picture (exact), short (rows missing; NAME.rgb has the whole pixels
+// the file holds and black for the rest), broken (a Morvellane header that
+// cannot be read: impossible sizes, or cut short), large (a header alone, too
+// large to decode), other (not a Morvellane bitmap; no NAME.rgb).
 // chart_173x97 and chart_320x240 are the bundled samples of those sizes.
 // Usage: write_fixtures DIR
 #include <stdint.h>
@@ -14,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/files.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 namespace {
 
@@ -32,15 +33,15 @@ MorvellaneBuilder mixed(int32_t width, int32_t height) {
   return b;
 }
 
-// RGB rows, top row first, of the first `stored_rows` stored rows; the
+// RGB rows, top row first, of the first `stored_pixels` stored pixels; the
 // others black. The top row is the last stored row when the height is
 // positive.
-std::vector<uint8_t> expected_rgb(const MorvellaneBuilder& b, uint32_t stored_rows) {
+std::vector<uint8_t> expected_rgb(const MorvellaneBuilder& b, size_t stored_pixels) {
   const size_t row_bytes = 3 * static_cast<size_t>(b.width());
   std::vector<uint8_t> out(row_bytes * b.rows(), 0);
-  for (uint32_t r = 0; r < stored_rows; ++r) {
+  for (uint32_t r = 0; r < b.rows() && r * size_t{b.width()} < stored_pixels; ++r) {
     const uint32_t y = b.header().biHeight > 0 ? b.rows() - 1 - r : r;
-    for (uint32_t x = 0; x < b.width(); ++x) {
+    for (uint32_t x = 0; x < b.width() && r * size_t{b.width()} + x < stored_pixels; ++x) {
       const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, r));
       uint8_t* p = &out[y * row_bytes + 3 * x];
       p[0] = e.r;
@@ -66,16 +67,14 @@ struct Writer {
   void picture(const std::string& name, const MorvellaneBuilder& b, size_t extra = 0) {
     std::vector<uint8_t> file = b.build();
     file.resize(file.size() + extra, 0xA5);  // bytes after the rows are not the picture's
-    const std::vector<uint8_t> rgb = expected_rgb(b, b.rows());
+    const std::vector<uint8_t> rgb = expected_rgb(b, size_t{b.width()} * b.rows());
     put("picture", name, file, b.width(), b.rows(), &rgb);
   }
-  // The file cut to `size` bytes: its whole stored rows, the rest black.
+  // The file cut to `size` bytes: the whole pixels it holds, the rest black.
   void cut(const std::string& name, const MorvellaneBuilder& b, size_t size) {
     std::vector<uint8_t> file = b.build();
     file.resize(size);
-    const size_t row_bytes = 2 * static_cast<size_t>(b.width());
-    const uint32_t held = size <= 66 ? 0 : static_cast<uint32_t>((size - 66) / row_bytes);
-    const std::vector<uint8_t> rgb = expected_rgb(b, held);
+    const std::vector<uint8_t> rgb = expected_rgb(b, size <= 66 ? 0 : (size - 66) / 2);
     put("short", name, file, b.width(), b.rows(), &rgb);
   }
   // A header alone, declaring `width` x `height`.
@@ -99,8 +98,8 @@ int main(int argc, char** argv) {
   w.dir = argv[1];
 
   // Odd and even widths (every fill length a 4-byte-aligned reader would
-  // wrongly skip), both row orders, one pixel, and sizes that take one
-  // strip, many strips, and strips of a single row.
+  // wrongly skip), both row orders, one pixel, and sizes that take one read,
+  // many reads that end within a row, and rows longer than a read.
   w.picture("chart_173x97", fixtures::colour_chart(173, 97));
   w.picture("chart_320x240", fixtures::colour_chart(320, 240));
   w.picture("pixel_1x1", mixed(1, 1));
@@ -112,7 +111,7 @@ int main(int argc, char** argv) {
   w.picture("mixed_trailing_bytes_7x5", mixed(7, 5), 100);
   w.picture("large_2049x1537", mixed(2049, 1537));
   w.picture("large_top_down_1921x-1081", mixed(1921, -1081));
-  w.picture("wide_100001x2", mixed(100001, 2));
+  w.picture("wide_140001x2", mixed(140001, 2));
   w.picture("tall_1x3001", mixed(1, 3001));
 
   const MorvellaneBuilder chart = fixtures::colour_chart(64, 64);
@@ -126,6 +125,9 @@ int main(int argc, char** argv) {
   w.header("broken", "broken_most_negative_height", 1, INT32_MIN);
   w.header("broken", "broken_no_width", 0, 5);
   w.header("broken", "broken_no_height", 5, 0);
+  std::vector<uint8_t> cut_header = mixed(4, 4).build();
+  cut_header.resize(50);
+  w.put("broken", "broken_header_cut_50", cut_header, 4, 4, nullptr);
   w.header("large", "large_header_20000x20000", 20000, 20000);
   w.header("large", "large_header_65536x65536", 65536, 65536);
 
