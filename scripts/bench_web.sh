@@ -2,13 +2,14 @@
 # The browser benchmark, not a test: a 3840 x 2160 picture (the benchmark
 # picture of bench/core) decoded in Debian's Chromium, headless, with the npm
 # package's simd128 and plain modules against the browser's own BMP decoder
-# (createImageBitmap, drawn and read back), medians of RUNS runs in turns,
-# with the load of the machine before and after.
-# Usage: bash scripts/bench_web.sh [RUNS]        (default 9)
+# (createImageBitmap, drawn and read back): LOADS loads per measure, each
+# measure in a browser of its own, with the load of the machine before and
+# after.
+# Usage: bash scripts/bench_web.sh [LOADS]        (default 11)
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 run_as_invoking_user "$ROOT/scripts/bench_web.sh" "$@"
-RUNS="${1:-9}"
+LOADS="${1:-11}"
 prepare_system
 
 cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -21,5 +22,5 @@ picture="$ROOT/build/bench/bench_3840x2160.bmp"
 "$ROOT/build/bench/bench/write_bench_picture" 3840 2160 "$picture"
 
 echo "== load before: $(uptime)"
-node "$ROOT/bench/web/run.mjs" "$picture" "$ROOT/build/wasm32/readers/web/package" "$RUNS"
+node "$ROOT/bench/web/run.mjs" "$picture" "$ROOT/build/wasm32/readers/web/package" "$LOADS"
 echo "== load after: $(uptime)"

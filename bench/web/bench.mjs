@@ -1,67 +1,95 @@
-// Decodes one picture (served as /picture.bmp) again and again: with the
-// package's two modules, and with the browser's own BMP decoder
-// (createImageBitmap of a Blob typed image/bmp, drawn onto a canvas and read
-// back, so that both end with the pixels in hand). Medians of ?runs=N turns.
-import { createDecoder } from './package/morvellane.js';
-
-const runs = Number(new URLSearchParams(location.search).get('runs') || 9);
+// One measure of the browser benchmark, in a page of its own: the picture
+// (served as /picture.bmp) decoded ?loads=N times one after the other, as a
+// viewer's loop over a folder does, without warm-up. Measures: the package's
+// calls, and the browser's own BMP decoder (createImageBitmap of a Blob typed
+// image/bmp, drawn onto a canvas and read back, so that it ends with the
+// pixels in hand as the package does).
+const params = new URLSearchParams(location.search);
+const measure = params.get('measure');
+const loads = Number(params.get('loads') || 11);
 const bytes = new Uint8Array(await (await fetch('picture.bmp')).arrayBuffer());
-const simd = await createDecoder({ simd: true });
-const plain = await createDecoder({ simd: false });
-const { width, height } = simd.info(bytes);
-const canvas = new OffscreenCanvas(width, height);
-const context = canvas.getContext('2d', { willReadFrequently: true });
-const blob = new Blob([bytes], { type: 'image/bmp' });
+const m = await import('./package/morvellane.js');
+const view = new DataView(bytes.buffer);
+const width = view.getInt32(18, true);
+const height = Math.abs(view.getInt32(22, true));
+const size = width * height * 4;
 
-const measures = {
-  'package, simd128 path: decode to RGBA': () => simd.decode(bytes).data,
-  'package, plain path: decode to RGBA': () => plain.decode(bytes).data,
-  'package, simd128 path: decode, drawn and read back': () => {
-    const { data } = simd.decode(bytes);
-    context.putImageData(new ImageData(data, width, height), 0, 0);
-    return context.getImageData(0, 0, width, height).data;
-  },
-  'browser BMP decoder: createImageBitmap, drawn and read back': async () => {
-    const bitmap = await createImageBitmap(blob);
-    context.drawImage(bitmap, 0, 0);
-    bitmap.close();
-    return context.getImageData(0, 0, width, height).data;
-  },
-  'browser BMP decoder: createImageBitmap alone (no pixels in hand)': async () => {
-    (await createImageBitmap(blob)).close();
-  },
+// Each: its label, and a maker of its load, which returns the pixels it ends with.
+const MEASURES = {
+  decode: ['package: await decode(bytes)', () => async () => (await m.decode(bytes)).data],
+  'decode-into': ['package: await decodeInto(bytes, target)', () => {
+    let target;
+    return async () => {
+      const picture = await m.info(bytes);
+      if (target?.length !== picture.width * picture.height * 4)
+        target = new Uint8ClampedArray(picture.width * picture.height * 4);
+      return (await m.decodeInto(bytes, target)).data;
+    };
+  }],
+  'decode-into-plain': ['package, plain module: decoder.decodeInto(bytes, target)', () => {
+    let decoder, target;
+    return async () => {
+      decoder ??= await m.createDecoder({ simd: false });
+      const picture = decoder.info(bytes);
+      if (target?.length !== picture.width * picture.height * 4)
+        target = new Uint8ClampedArray(picture.width * picture.height * 4);
+      return decoder.decodeInto(bytes, target).data;
+    };
+  }],
+  'decode-into-drawn': ['package: decodeInto, drawn onto a canvas', () => {
+    let target, context;
+    return async () => {
+      const picture = await m.info(bytes);
+      if (target?.length !== picture.width * picture.height * 4)
+        target = new Uint8ClampedArray(picture.width * picture.height * 4);
+      await m.decodeInto(bytes, target);
+      context ??= new OffscreenCanvas(picture.width, picture.height).getContext('2d');
+      context.putImageData(new ImageData(target, picture.width, picture.height), 0, 0);
+      return target;
+    };
+  }],
+  'browser-drawn-read-back': ['browser BMP decoder: createImageBitmap, drawn and read back', () => {
+    let context;
+    return async () => {
+      const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/bmp' }));
+      context ??= new OffscreenCanvas(bitmap.width, bitmap.height)
+                      .getContext('2d', { willReadFrequently: true });
+      context.drawImage(bitmap, 0, 0);
+      bitmap.close();
+      return context.getImageData(0, 0, width, height).data;
+    };
+  }],
+  'browser-bitmap': ['browser BMP decoder: createImageBitmap alone (no pixels in hand)',
+                     () => async () => {
+                       (await createImageBitmap(new Blob([bytes], { type: 'image/bmp' }))).close();
+                     }],
 };
 
-const times = Object.fromEntries(Object.keys(measures).map((name) => [name, []]));
-for (const measure of Object.values(measures)) await measure();  // warm-up
-for (let run = 0; run < runs; ++run)
-  for (const [name, measure] of Object.entries(measures)) {
+const results = { userAgent: navigator.userAgent, width, height, measure, times: [],
+                  label: MEASURES[measure]?.[0] };
+if (!MEASURES[measure]) {
+  results.error = `unknown measure; the measures: ${Object.keys(MEASURES).join(', ')}`;
+} else if (measure.startsWith('decode-into') && typeof m.decodeInto !== 'function') {
+  results.error = 'this package has no decodeInto';
+} else {
+  const load = MEASURES[measure][1]();
+  let pixels;
+  for (let i = 0; i < loads; ++i) {
     const start = performance.now();
-    await measure();
-    times[name].push(performance.now() - start);
+    pixels = await load();
+    results.times.push(performance.now() - start);
   }
-
-const median = (values) => {
-  const sorted = [...values].sort((a, b) => a - b);
-  const middle = sorted.length >> 1;
-  return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
-};
-// How far the browser's picture is from the exact one.
-const exact = simd.decode(bytes).data;
-const browser = await measures['browser BMP decoder: createImageBitmap, drawn and read back']();
-let differing = 0;
-for (let i = 0; i < exact.length; i += 4)
-  if (exact[i] !== browser[i] || exact[i + 1] !== browser[i + 1] || exact[i + 2] !== browser[i + 2])
-    ++differing;
-
-const results = {
-  userAgent: navigator.userAgent,
-  width, height, runs,
-  medians: Object.fromEntries(Object.entries(times).map(([name, t]) => {
-    const ms = median(t);
-    return [name, { ms, mpxPerSecond: (width * height) / 1e6 / (ms / 1e3) }];
-  })),
-  browserPixelsDiffering: differing,
-};
+  // Checked once, after the loads: the size, and how far the browser's
+  // pixels are from the exact ones.
+  if (pixels !== undefined && pixels.length !== size) results.error = 'wrong size decoded';
+  if (measure.startsWith('browser') && pixels !== undefined) {
+    const exact = (await m.decode(bytes)).data;
+    let differing = 0;
+    for (let i = 0; i < size; i += 4)
+      if (exact[i] !== pixels[i] || exact[i + 1] !== pixels[i + 1] || exact[i + 2] !== pixels[i + 2])
+        ++differing;
+    results.differing = differing;
+  }
+}
 document.querySelector('#results').textContent = JSON.stringify(results, null, 2);
 document.body.dataset.results = JSON.stringify(results);

@@ -1,7 +1,8 @@
-/* The C interface of the WebAssembly module: the package's JavaScript calls
- * these through the module's exports. Pixels come out as RGBA with alpha 255,
- * top row first, rows of 4 * width bytes. Every refusal is a result code: the
- * core's (codec/result.h), and MRVLN_WEB_NOT_MORVELLANE. */
+/* The C interface of the WebAssembly module, over the core's reader
+ * (codec/reader.h): the package's JavaScript calls these through the
+ * module's exports. Pixels come out as RGBA with alpha 255, top row first,
+ * rows of 4 * width bytes. A refusal is the core's reason (mrvln::Reason,
+ * whose numbers are stable), named and worded by the core. */
 #ifndef MRVLN_READERS_WEB_MORVELLANE_WEB_H
 #define MRVLN_READERS_WEB_MORVELLANE_WEB_H
 
@@ -11,38 +12,54 @@
 extern "C" {
 #endif
 
-/* The bytes fail the acceptance test: another file, left alone. 2 is the
- * value the plug-in interface keeps for a format a plug-in does not read. */
-#define MRVLN_WEB_NOT_MORVELLANE 2
+/* One picture being read at a time, and the last refusal; made once and
+ * reused for every picture. */
+typedef struct mrvln_web_reading mrvln_web_reading;
 
-/* A picture as planned from its header; filled only on success. */
-typedef struct {
-  uint32_t width;      /* pixels */
-  uint32_t height;     /* pixels (rows) */
-  uint32_t rgba_size;  /* bytes of its RGBA pixels */
-  uint32_t holds_rows; /* 1 when a file of the given size holds every row */
-} mrvln_web_info;
+/* A new reading; 0 when there is no memory for it. */
+mrvln_web_reading* mrvln_web_reading_new(void);
 
-/* The bytes of the fixed header: what the test and the plan read at most. */
+/* The bytes of the fixed header: what the test and mrvln_web_start read at most. */
 uint32_t mrvln_web_header_size(void);
 
 /* 1 when `bytes` begin with a Morvellane bitmap header, else 0. */
 int32_t mrvln_web_is_morvellane(const uint8_t* bytes, uint32_t size);
 
-/* Plans the picture from its header (`bytes`, at least the fixed header, or
- * the whole file) for a file of `file_size` bytes: 0, MRVLN_WEB_NOT_MORVELLANE,
- * RESULT_BROKEN_DATA (a negative width, the most negative height or no
- * pixels) or RESULT_OUT_OF_MEMORY (the RGBA pixels would exceed
- * `output_limit` bytes). */
-int32_t mrvln_web_read_info(const uint8_t* bytes, uint32_t size, uint32_t file_size,
-                            uint32_t output_limit, mrvln_web_info* info);
+/* Starts reading a picture from the file's first `size` bytes (the fixed
+ * header, or fewer when the file ends there), for a file of `file_size`
+ * bytes and RGBA of at most `output_limit` bytes. 0, or the reason for
+ * refusing it: a file too short for its rows is refused here, before
+ * anything is written. */
+int32_t mrvln_web_start(mrvln_web_reading* reading, const uint8_t* header, uint32_t size,
+                        uint32_t file_size, uint32_t output_limit);
 
-/* Decodes the whole file `bytes` into `rgba` (`rgba_size` bytes, at least
- * info.rgba_size): the refusals of mrvln_web_read_info, then
- * RESULT_BROKEN_DATA when the file ends before its last row or `rgba` is too
- * small, with nothing written. */
-int32_t mrvln_web_decode(const uint8_t* bytes, uint32_t size, uint32_t output_limit, uint8_t* rgba,
-                         uint32_t rgba_size);
+/* The accepted picture: pixels a row, rows, and bytes of its RGBA. */
+uint32_t mrvln_web_width(const mrvln_web_reading* reading);
+uint32_t mrvln_web_height(const mrvln_web_reading* reading);
+uint32_t mrvln_web_rgba_size(const mrvln_web_reading* reading);
+
+/* Where the RGBA goes: `size` bytes at `rgba`. 0, with nothing set, when
+ * they are fewer than mrvln_web_rgba_size. */
+int32_t mrvln_web_set_output(mrvln_web_reading* reading, uint8_t* rgba, uint32_t size);
+
+/* The file's bytes from byte 66 on, in order, in chunks of any size: the
+ * bytes taken, fewer than `size` once the last row is complete. */
+uint32_t mrvln_web_feed(mrvln_web_reading* reading, const uint8_t* bytes, uint32_t size);
+
+/* After the last chunk: 0, or the reason (truncated) when rows are missing. */
+int32_t mrvln_web_finish(mrvln_web_reading* reading);
+
+/* For RGBA memory that could not be had: keeps the refusal and returns its
+ * reason (out of memory). */
+int32_t mrvln_web_out_of_memory(mrvln_web_reading* reading);
+
+/* The last refusal in the user's words, written into `text` as snprintf
+ * writes; returns the text's full length. */
+uint32_t mrvln_web_refusal_text(const mrvln_web_reading* reading, char* text, uint32_t size);
+
+/* The reason's stable short name ("not-morvellane", "truncated", ...), or 0
+ * for a number past the last reason. */
+const char* mrvln_web_reason_name(int32_t reason);
 
 /* The conversion path this module runs: "plain" or "simd128". */
 const char* mrvln_web_path_name(void);

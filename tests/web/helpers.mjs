@@ -13,7 +13,7 @@ if (!WEB || !INPUTS)
 export const PACKAGE = join(WEB, 'package');
 export const PAGE = join(WEB, 'page');
 
-// Entries { name, input, morvellane, width, height, rgba | reason, code }.
+// Entries { name, input, morvellane, width, height, rgba | reason, code, message }.
 export function manifest(which) {
   return JSON.parse(readFileSync(join(INPUTS, which, 'manifest.json'), 'utf8'));
 }

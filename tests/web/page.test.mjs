@@ -4,7 +4,7 @@
 // screen at 100 % and 200 %, each file's line (refusals and other files),
 // the PNG and zip that saving makes, the keys, a phone's screen, and that
 // no request leaves the folder. And the package itself in the browser, with
-// both modules, on every fixture and fuzz seed.
+// both modules, on every fixture and fuzz seed, through decode and decodeInto.
 import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -37,14 +37,14 @@ const FILES = [
   fixture('cut_0'),
   { input: join(ROOT, 'docs/sample.png'), reason: 'not-morvellane', what: 'a PNG image' },
 ];
+// Refusals in the core's words, unchanged.
 const LINES = {
   'not-morvellane': (f) => `Not a Morvellane bitmap (${f.what ?? 'an ordinary BMP image'}): left alone.`,
-  truncated: () => 'Truncated Morvellane bitmap: the file ends before the last of its 64 rows ' +
-                   'of 64 pixels',
-  'too-large': () => 'Morvellane bitmap too large: its RGBA pixels would exceed the output ' +
-                     'limit of 268435456 bytes',
-  broken: () => 'Broken Morvellane bitmap: its header declares a negative width, an impossible ' +
-                'height or no pixels',
+  truncated: () => 'truncated Morvellane bitmap: the file ends after 4129 of the 8258 bytes of ' +
+                   'its 64 x 64 pixels',
+  'too-large': () => 'Morvellane bitmap too large: 8192 x 8193 pixels, more than the limit of ' +
+                     '256 MiB decoded',
+  'negative-width': () => 'broken Morvellane bitmap: its width is negative (-4)',
 };
 fixture('cut_0').what = 'an empty file';
 
@@ -242,17 +242,22 @@ test('the package in the browser: every fixture and fuzz seed, both modules', as
                                               { type: 'text/javascript' }));
     const m = await import(url);
     window.decoders = [await m.createDecoder({ simd: true }), await m.createDecoder({ simd: false })];
+    // decode, and decodeInto a target that agrees with it.
     window.answer = (base64) => {
       const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
       return window.decoders.map((decoder) => {
         try {
           const { width, height, data } = decoder.decode(bytes);
+          const target = new Uint8ClampedArray(data.length);
+          decoder.decodeInto(bytes, target);
           let text = '';
           for (let i = 0; i < data.length; i += 0x8000)
             text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
-          return { width, height, rgba: btoa(text), path: decoder.path };
+          return { width, height, rgba: btoa(text), path: decoder.path,
+                   into: target.every((v, i) => v === data[i]) };
         } catch (error) {
-          return { reason: error.reason, code: error.code, path: decoder.path };
+          return { reason: error.reason, code: error.code, message: error.message,
+                   path: decoder.path };
         }
       });
     };
@@ -263,9 +268,10 @@ test('the package in the browser: every fixture and fuzz seed, both modules', as
     for (const got of await browser.evaluate(session, `answer(${JSON.stringify(bytes)})`)) {
       const what = `${basename(entry.input)} (${got.path})`;
       if (entry.reason) {
-        assert.deepEqual([got.reason, got.code], [entry.reason, entry.code], what);
+        assert.deepEqual([got.reason, got.code, got.message],
+                         [entry.reason, entry.code, entry.message], what);
       } else {
-        assert.deepEqual([got.width, got.height], [entry.width, entry.height], what);
+        assert.deepEqual([got.width, got.height, got.into], [entry.width, entry.height, true], what);
         assert.ok(Buffer.from(got.rgba, 'base64').equals(readFileSync(entry.rgba)), what);
       }
     }

@@ -1,10 +1,12 @@
 // Writes what the web package must answer, for its tests in Node and in the
 // browser:
 //   OUT/fixtures/   pictures made by the fixture builder, with the expected
-//                   RGBA from the hand-written channel tables or the refusal
+//                   RGBA from the hand-written channel tables or the reason
 //                   each one was built to get (manifest.json)
 //   OUT/core/       the native core's answer for every other file named
 //                   (the fuzz seeds, the samples): the differential reference
+// Every refusal also carries the native core's words, which the package must
+// give unchanged.
 // Usage: web_reference OUT FILE...
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,8 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/morvellane.h"
-#include "readers/web/morvellane_web.h"
+#include "codec/reader.h"
 #include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/files.h"
 #include "tests/fixtures/morvellane_builder.h"
@@ -24,10 +25,11 @@ using fixtures::MorvellaneBuilder;
 
 namespace {
 
-// One manifest entry: an RGBA file, or a refusal with its reason and code.
+// One manifest entry: an RGBA file, or a refusal with its reason, number and words.
 struct Answer {
   std::string reason;  // empty: decoded
   int code = 0;
+  std::string message;
   uint32_t width = 0, height = 0;
   std::vector<uint8_t> rgba;
 };
@@ -56,7 +58,8 @@ class Manifest {
                ", \"height\": " + std::to_string(a.height) +
                ", \"rgba\": " + json_string(dir_ + "/" + name + ".rgba");
     } else {
-      entry += ", \"reason\": " + json_string(a.reason) + ", \"code\": " + std::to_string(a.code);
+      entry += ", \"reason\": " + json_string(a.reason) + ", \"code\": " + std::to_string(a.code) +
+               ", \"message\": " + json_string(a.message);
     }
     entries_.push_back(entry + "}");
     return ok;
@@ -75,6 +78,40 @@ class Manifest {
   std::string dir_;
   std::vector<std::string> entries_;
 };
+
+// ---- the native core's answer ----
+
+mrvln::ByteView view_of(const std::vector<uint8_t>& file) {
+  return mrvln::ByteView{file.data(), static_cast<uint32_t>(file.size())};
+}
+
+Answer refusal_of(const mrvln::Refusal& r) {
+  Answer a;
+  a.reason = mrvln::reason_name(r.reason);
+  a.code = r.reason;
+  char text[mrvln::REFUSAL_TEXT_SIZE];
+  mrvln::refusal_text(r, text, sizeof text);
+  a.message = text;
+  return a;
+}
+
+// The whole file as RGBA top row first under the default limit, as the
+// package reads it: size plan, file size, rows.
+Answer core_answer(const std::vector<uint8_t>& file) {
+  const mrvln::OutputLayout rgba = {mrvln::PIXEL_RGBX32, mrvln::ROWS_TOP_FIRST, 1,
+                                    mrvln::DEFAULT_OUTPUT_LIMIT};
+  mrvln::Reader reader;
+  mrvln::Refusal r = mrvln::reader_start(&reader, view_of(file), rgba);
+  if (r.reason == mrvln::REASON_NONE) r = mrvln::reader_check_file_size(reader, file.size());
+  if (r.reason != mrvln::REASON_NONE) return refusal_of(r);
+  Answer a;
+  a.width = reader.width;
+  a.height = reader.height;
+  a.rgba.assign(reader.output_size, 0);
+  mrvln::reader_set_output(&reader, a.rgba.data(), a.rgba.size());
+  r = mrvln::reader_decode(&reader, view_of(file));
+  return r.reason == mrvln::REASON_NONE ? a : refusal_of(r);
+}
 
 // ---- from the definition ----
 
@@ -99,13 +136,6 @@ Answer expected_rgba(const MorvellaneBuilder& b) {
   return a;
 }
 
-Answer refused(const char* reason, int code) {
-  Answer a;
-  a.reason = reason;
-  a.code = code;
-  return a;
-}
-
 MorvellaneBuilder declaring(int32_t width, int32_t height) {
   MorvellaneBuilder b(0, 0);  // the header alone
   b.header().biWidth = width;
@@ -122,15 +152,24 @@ bool write_fixtures(const std::string& dir) {
     ok = fixtures::write_file(path, file) && ok;
     ok = manifest.add(name, path, fixtures::reference_is_morvellane(file), a) && ok;
   };
+  // The refusal a file was built to get, in the core's words for it.
+  auto refused = [&](const std::string& name, const std::vector<uint8_t>& file, const char* reason,
+                     mrvln::Reason code) {
+    Answer a = core_answer(file);
+    if (a.reason != reason || a.code != code) {
+      fprintf(stderr, "web_reference: the core does not refuse %s as %s\n", name.c_str(), reason);
+      ok = false;
+    }
+    a.reason = reason;
+    a.code = code;
+    put(name, file, a);
+  };
 
-  // Every width from 1 to 33 meets every tail of the 8- and 16-pixel chunks.
-  for (int32_t width = 1; width <= 33; ++width) {
-    const int32_t height = width % 2 ? -(width % 5 + 1) : width % 5 + 1;
-    const MorvellaneBuilder b = fixtures::colour_chart(width, height);
-    put("chart_" + std::to_string(width) + "x" + std::to_string(height), b.build(),
-        expected_rgba(b));
-  }
-  for (const auto& size : {std::pair<int32_t, int32_t>{173, 97}, {320, 240}, {255, -128}}) {
+  // Odd and even widths, both row orders; 1031 x 517 takes several of the
+  // package's chunks, which end inside rows.
+  const std::pair<int32_t, int32_t> sizes[] = {{1, -2},   {7, -3},    {10, 1},     {17, -1},
+                                               {173, 97}, {320, 240}, {255, -128}, {1031, 517}};
+  for (const auto& size : sizes) {
     const MorvellaneBuilder b = fixtures::colour_chart(size.first, size.second);
     put("chart_" + std::to_string(size.first) + "x" + std::to_string(size.second), b.build(),
         expected_rgba(b));
@@ -142,63 +181,38 @@ bool write_fixtures(const std::string& dir) {
     put(height > 0 ? "every_value" : "every_value_top_down", b.build(), expected_rgba(b));
   }
 
-  int index = 0;
-  for (const fixtures::AcceptanceCase& c : fixtures::kAcceptanceCases) {
-    if (c.accepted) continue;
-    MorvellaneBuilder b = fixtures::colour_chart(5, 3);
-    put("defect_" + std::to_string(index++), b.defect(c.defect).build(),
-        refused("not-morvellane", MRVLN_WEB_NOT_MORVELLANE));
-  }
-
+  refused("ordinary_24bit",
+          fixtures::colour_chart(5, 3).defect(fixtures::Defect::kWrongBitCount).build(),
+          "not-morvellane", mrvln::REASON_NOT_MORVELLANE);
   const std::vector<uint8_t> chart = fixtures::colour_chart(7, 3).build();
-  for (size_t cut : {size_t{0}, size_t{1}, size_t{37}})
-    put("cut_" + std::to_string(cut), std::vector<uint8_t>(chart.begin(), chart.begin() + cut),
-        refused("not-morvellane", MRVLN_WEB_NOT_MORVELLANE));
-  // Cut inside the header but past the acceptance fields, at the pixels, and
+  auto cut = [&](size_t size, const char* reason, mrvln::Reason code) {
+    refused("cut_" + std::to_string(size),
+            std::vector<uint8_t>(chart.begin(), chart.begin() + static_cast<ptrdiff_t>(size)),
+            reason, code);
+  };
+  // Before the acceptance fields end, inside the header, at the pixels, and
   // one byte before the end.
-  for (size_t cut : {size_t{38}, size_t{54}, size_t{66}, chart.size() - 1})
-    put("cut_" + std::to_string(cut), std::vector<uint8_t>(chart.begin(), chart.begin() + cut),
-        refused("truncated", 3));
+  cut(0, "not-morvellane", mrvln::REASON_NOT_MORVELLANE);
+  cut(37, "not-morvellane", mrvln::REASON_NOT_MORVELLANE);
+  cut(38, "header-cut-short", mrvln::REASON_HEADER_CUT_SHORT);
+  cut(66, "truncated", mrvln::REASON_TRUNCATED);
+  cut(chart.size() - 1, "truncated", mrvln::REASON_TRUNCATED);
   // A longer file is fine: what follows the last row is not read.
   std::vector<uint8_t> longer = chart;
   longer.resize(chart.size() + 5, 0xEE);
   put("trailing_bytes", longer, expected_rgba(fixtures::colour_chart(7, 3)));
 
-  put("no_width", declaring(0, 5).build(), refused("broken", 3));
-  put("no_height", declaring(5, 0).build(), refused("broken", 3));
-  put("negative_width", declaring(-4, 2).build(), refused("broken", 3));
-  put("most_negative_height", declaring(1, INT32_MIN).build(), refused("broken", 3));
+  refused("no_width", declaring(0, 5).build(), "impossible-size", mrvln::REASON_IMPOSSIBLE_SIZE);
+  refused("negative_width", declaring(-4, 2).build(), "negative-width",
+          mrvln::REASON_NEGATIVE_WIDTH);
+  refused("most_negative_height", declaring(1, INT32_MIN).build(), "impossible-size",
+          mrvln::REASON_IMPOSSIBLE_SIZE);
   // RGBA of 8192 x 8192 is exactly 256 MiB: within the limit, the header
   // alone is truncated; one more row is too large.
-  put("limit_exactly", declaring(8192, 8192).build(), refused("truncated", 3));
-  put("limit_passed", declaring(8192, 8193).build(), refused("too-large", 4));
-  put("limit_passed_top_down", declaring(8193, -8192).build(), refused("too-large", 4));
-  put("beyond_32_bits", declaring(0x7FFFFFFF, 1).build(), refused("too-large", 4));
-  put("huge", declaring(65536, 65536).build(), refused("too-large", 4));
+  refused("limit_exactly", declaring(8192, 8192).build(), "truncated", mrvln::REASON_TRUNCATED);
+  refused("limit_passed", declaring(8192, 8193).build(), "too-large", mrvln::REASON_TOO_LARGE);
+  refused("beyond_32_bits", declaring(0x7FFFFFFF, 1).build(), "too-large", mrvln::REASON_TOO_LARGE);
   return manifest.write() && ok;
-}
-
-// ---- the native core's answer ----
-
-Answer core_answer(const std::vector<uint8_t>& file) {
-  const mrvln::ByteView bytes{file.data(), static_cast<uint32_t>(file.size())};
-  if (!mrvln::is_morvellane(bytes)) return refused("not-morvellane", MRVLN_WEB_NOT_MORVELLANE);
-  mrvln::ImagePlan plan;
-  const mrvln::Result planned =
-      mrvln::plan_image(bytes, mrvln::PIXEL_RGBX32, 1, mrvln::DEFAULT_OUTPUT_LIMIT, &plan);
-  if (planned == mrvln::RESULT_OUT_OF_MEMORY) return refused("too-large", planned);
-  if (planned != mrvln::RESULT_SUCCESS) return refused("broken", planned);
-  mrvln::ByteView rows;
-  if (!mrvln::sub_view(bytes, mrvln::PIXEL_DATA_OFFSET, plan.picture.source_size, &rows))
-    return refused("truncated", mrvln::RESULT_BROKEN_DATA);
-  Answer a;
-  a.width = static_cast<uint32_t>(plan.picture.width);
-  a.height = plan.picture.rows;
-  a.rgba.assign(plan.output_size, 0);
-  const mrvln::Result decoded = mrvln::decode_rows(plan.picture, plan.layout, rows, 0,
-                                                   plan.picture.rows, a.rgba.data(), a.rgba.size());
-  if (decoded != mrvln::RESULT_SUCCESS) return refused("truncated", decoded);
-  return a;
 }
 
 }  // namespace

@@ -15,17 +15,19 @@ const MODULE_PLAIN = '@MRVLN_MODULE_PLAIN@';
 /** The largest RGBA output decoded unless a caller sets a lower limit: 256 MiB, Qt 6's default. */
 export const DEFAULT_OUTPUT_LIMIT = 256 * 1024 * 1024;
 
-// The core's result codes (codec/result.h) and the module's own.
-const RESULT_SUCCESS = 0;
-const RESULT_NOT_MORVELLANE = 2;
-const RESULT_BROKEN_DATA = 3;
-const RESULT_OUT_OF_MEMORY = 4;
+// The file's bytes go into the module's memory this many at a time, so that
+// its memory holds the largest picture's RGBA and no copy of a whole file.
+const CHUNK_SIZE = 256 * 1024;
 
-// The shared decoder gives its memory back (by being dropped) once a picture
-// has grown it past this.
+// The shared decoder behind the module-level calls keeps its memory for the
+// next picture, but is dropped (WebAssembly memory cannot shrink) when its
+// memory passed this and more than twice what the last picture needed.
 const SHARED_MEMORY_KEPT = 64 * 1024 * 1024;
 
-/** A file the decoder refuses: `reason` says why, `code` is the core's result code. */
+/**
+ * A file the decoder refuses: `reason` is the core's name for why, `code`
+ * its number, `message` its words.
+ */
 export class MorvellaneError extends Error {
   constructor(reason, code, message) {
     super(message);
@@ -35,43 +37,46 @@ export class MorvellaneError extends Error {
   }
 }
 
-function notMorvellane() {
-  return new MorvellaneError('not-morvellane', RESULT_NOT_MORVELLANE,
-                             'Not a Morvellane bitmap: its header is not that of one');
-}
-
-function refusal(code, limit) {
-  if (code === RESULT_NOT_MORVELLANE) return notMorvellane();
-  if (code === RESULT_OUT_OF_MEMORY)
-    return new MorvellaneError('too-large', code,
-                               `Morvellane bitmap too large: its RGBA pixels would exceed ` +
-                               `the output limit of ${limit} bytes`);
-  return new MorvellaneError('broken', code,
-                             'Broken Morvellane bitmap: its header declares a negative width, ' +
-                             'an impossible height or no pixels');
-}
-
-function truncated(info) {
-  return new MorvellaneError('truncated', RESULT_BROKEN_DATA,
-                             `Truncated Morvellane bitmap: the file ends before the last of its ` +
-                             `${info.height} rows of ${info.width} pixels`);
-}
-
-function outOfMemory(size) {
-  return new MorvellaneError('too-large', RESULT_OUT_OF_MEMORY,
-                             `Morvellane bitmap too large for the decoder's memory ` +
-                             `(${size} more bytes needed)`);
+// A buffer given away (transferred) reads as empty; only then does making a
+// view of it throw.
+function isDetached(buffer) {
+  if (typeof buffer.detached === 'boolean') return buffer.detached;
+  if (buffer.byteLength !== 0) return false;
+  try {
+    new Uint8Array(buffer);
+    return false;
+  } catch {
+    return true;
+  }
 }
 
 // The bytes of an ArrayBuffer, SharedArrayBuffer or any view, not copied.
 function bytesOf(source) {
+  const buffer = ArrayBuffer.isView(source) ? source.buffer : source;
+  const isBuffer = source instanceof ArrayBuffer ||
+                   (typeof SharedArrayBuffer === 'function' && source instanceof SharedArrayBuffer);
+  if (!ArrayBuffer.isView(source) && !isBuffer)
+    throw new TypeError('Morvellane: expected the bytes as an ArrayBuffer or a typed array');
+  if (isDetached(buffer))
+    throw new TypeError('Morvellane: the bytes\' buffer is detached (it was transferred)');
   if (source instanceof Uint8Array) return source;
-  if (ArrayBuffer.isView(source))
-    return new Uint8Array(source.buffer, source.byteOffset, source.byteLength);
-  if (source instanceof ArrayBuffer ||
-      (typeof SharedArrayBuffer === 'function' && source instanceof SharedArrayBuffer))
-    return new Uint8Array(source);
-  throw new TypeError('Morvellane: expected the bytes as an ArrayBuffer or a typed array');
+  if (isBuffer) return new Uint8Array(source);
+  return new Uint8Array(buffer, source.byteOffset, source.byteLength);
+}
+
+// The typed array's own name, whatever realm made it.
+const typedArrayName = Object.getOwnPropertyDescriptor(
+    Object.getPrototypeOf(Uint8Array.prototype), Symbol.toStringTag).get;
+
+// A target decodeInto may write: checked before anything is read or written.
+function targetOf(target) {
+  const name = ArrayBuffer.isView(target) ? typedArrayName.call(target) : undefined;
+  if (name !== 'Uint8ClampedArray' && name !== 'Uint8Array')
+    throw new TypeError('Morvellane: the target must be a Uint8ClampedArray or a Uint8Array');
+  if (isDetached(target.buffer))
+    throw new TypeError('Morvellane: the target\'s buffer is detached (it was transferred)');
+  if (target.buffer.immutable === true) throw new TypeError('Morvellane: the target is read-only');
+  return target;
 }
 
 function limitOf(options) {
@@ -103,16 +108,26 @@ function engineHasSimd() {
   return simdSupported;
 }
 
-/** One instance of the module, with synchronous calls; made by createDecoder. */
+/**
+ * One instance of the module, with synchronous calls; made by createDecoder.
+ * It keeps its memory for the RGBA of the largest picture it decoded, and
+ * reuses it for every picture after.
+ */
 class Decoder {
   #exports;
   #simd;
-  #info;  // the module's mrvln_web_info record
+  #reading;  // the module's reading: one picture at a time, and the last refusal
+  #chunk;    // CHUNK_SIZE bytes: the file's bytes on their way in, and refusals' words
+  #rgba = 0;
+  #rgbaSize = 0;
 
   constructor(instance, simd) {
     this.#exports = instance.exports;
     this.#simd = simd;
-    this.#info = this.#allocate(16);
+    this.#reading = this.#exports.reading_new();
+    this.#chunk = this.#exports.alloc(CHUNK_SIZE);
+    if (this.#reading === 0 || this.#chunk === 0)
+      throw new RangeError('Morvellane: no memory for a decoder');
   }
 
   /** Whether this decoder runs the module built with 128-bit SIMD. */
@@ -122,11 +137,7 @@ class Decoder {
 
   /** The core's conversion path: "simd128" or "plain". */
   get path() {
-    const memory = new Uint8Array(this.#exports.memory.buffer);
-    let end = this.#exports.path_name();
-    const start = end;
-    while (memory[end] !== 0) ++end;
-    return String.fromCharCode(...memory.subarray(start, end));
+    return this.#text(this.#exports.path_name());
   }
 
   /** The bytes of the fixed header, which isMorvellane and info read at most. */
@@ -140,9 +151,8 @@ class Decoder {
   }
 
   isMorvellane(source) {
-    const bytes = bytesOf(source);
-    return this.#withCopy(bytes.subarray(0, this.headerSize),
-                          (at, size) => this.#exports.is_morvellane(at, size) === 1);
+    const header = bytesOf(source).subarray(0, this.headerSize);
+    return this.#exports.is_morvellane(this.#copyIn(header), header.length) === 1;
   }
 
   info(source, options) {
@@ -151,63 +161,86 @@ class Decoder {
     const fileSize = options?.fileSize ?? bytes.length;
     if (!Number.isInteger(fileSize) || fileSize < bytes.length)
       throw new RangeError('Morvellane: fileSize must be a whole number, at least the bytes given');
-    // Within the output limit the rows take far less than 4 GiB, so a larger
-    // file holds them as surely as one of 4 GiB - 1 bytes.
-    const size = Math.min(fileSize, 0xFFFFFFFF);
-    const header = bytes.subarray(0, this.headerSize);
-    const info = this.#withCopy(header, (at, length) => this.#plan(at, length, size, limit));
-    if (!info.holdsRows) throw truncated(info);
-    return { width: info.width, height: info.height };
+    if (bytes.length < Math.min(fileSize, this.headerSize))
+      throw new RangeError(`Morvellane: info needs the file's first ${this.headerSize} bytes`);
+    const { width, height } = this.#start(bytes, fileSize, limit);
+    return { width, height };
   }
 
   decode(source, options) {
     const bytes = bytesOf(source);
-    const limit = limitOf(options);
-    if (bytes.length > 0xFFFFFFFF) throw outOfMemory(bytes.length);
-    return this.#withCopy(bytes, (at, size) => {
-      const info = this.#plan(at, size, size, limit);
-      if (!info.holdsRows) throw truncated(info);
-      const out = this.#allocate(info.rgbaSize);
-      try {
-        const code = this.#exports.decode(at, size, limit, out, info.rgbaSize);
-        if (code === RESULT_BROKEN_DATA) throw truncated(info);
-        if (code !== RESULT_SUCCESS) throw refusal(code, limit);
-        const data = new Uint8ClampedArray(
-            this.#exports.memory.buffer.slice(out, out + info.rgbaSize));
-        return { width: info.width, height: info.height, data };
-      } finally {
-        this.#exports.free(out);
-      }
-    });
+    const picture = this.#start(bytes, bytes.length, limitOf(options));
+    const at = this.#readRows(bytes, picture.size);
+    const data = new Uint8ClampedArray(this.#exports.memory.buffer.slice(at, at + picture.size));
+    return { width: picture.width, height: picture.height, data };
   }
 
-  #plan(at, size, fileSize, limit) {
-    const code = this.#exports.read_info(at, size, fileSize, limit, this.#info);
-    if (code !== RESULT_SUCCESS) throw refusal(code, limit);
-    const fields = new DataView(this.#exports.memory.buffer, this.#info, 16);
-    return {
-      width: fields.getUint32(0, true),
-      height: fields.getUint32(4, true),
-      rgbaSize: fields.getUint32(8, true),
-      holdsRows: fields.getUint32(12, true) === 1,
-    };
+  decodeInto(source, target, options) {
+    targetOf(target);
+    const bytes = bytesOf(source);
+    const picture = this.#start(bytes, bytes.length, limitOf(options));
+    if (target.length !== picture.size)
+      throw new RangeError(`Morvellane: the target holds ${target.length} bytes; the RGBA of ` +
+                           `this ${picture.width} x ${picture.height} picture takes ` +
+                           `${picture.size}`);
+    const at = this.#readRows(bytes, picture.size);
+    target.set(new Uint8Array(this.#exports.memory.buffer, at, picture.size));
+    return { width: picture.width, height: picture.height, data: target };
   }
 
-  #allocate(size) {
-    const at = this.#exports.alloc(Math.max(size, 1));
-    if (at === 0) throw outOfMemory(size);
-    return at;
+  // The picture the file's header declares, or the MorvellaneError refusing it.
+  #start(bytes, fileSize, limit) {
+    const header = bytes.subarray(0, this.headerSize);
+    const e = this.#exports;
+    // Within the output limit the rows take far less than 4 GiB, so a larger
+    // file holds them as surely as one of 4 GiB - 1 bytes.
+    const reason = e.start(this.#reading, this.#copyIn(header), header.length,
+                           Math.min(fileSize, 0xFFFFFFFF), limit);
+    if (reason !== 0) throw this.#refusal(reason);
+    return { width: e.width(this.#reading), height: e.height(this.#reading),
+             size: e.rgba_size(this.#reading) };
   }
 
-  // Calls use(address, size) with `bytes` copied into the module's memory.
-  #withCopy(bytes, use) {
-    const at = this.#allocate(bytes.length);
-    try {
-      new Uint8Array(this.#exports.memory.buffer, at, bytes.length).set(bytes);
-      return use(at, bytes.length);
-    } finally {
-      this.#exports.free(at);
+  // Converts the rows into the decoder's RGBA block, which it grows for a
+  // larger picture; its address.
+  #readRows(bytes, size) {
+    const e = this.#exports;
+    if (size > this.#rgbaSize) {
+      e.free(this.#rgba);
+      this.#rgbaSize = 0;
+      this.#rgba = e.alloc(size);
+      if (this.#rgba === 0) throw this.#refusal(e.out_of_memory(this.#reading));
+      this.#rgbaSize = size;
     }
+    e.set_output(this.#reading, this.#rgba, this.#rgbaSize);
+    for (let at = this.headerSize; at < bytes.length; at += CHUNK_SIZE) {
+      const chunk = bytes.subarray(at, at + CHUNK_SIZE);
+      if (e.feed(this.#reading, this.#copyIn(chunk), chunk.length) < chunk.length) break;
+    }
+    const reason = e.finish(this.#reading);
+    if (reason !== 0) throw this.#refusal(reason);
+    return this.#rgba;
+  }
+
+  // The core's name and words for the reading's refusal.
+  #refusal(reason) {
+    const length = this.#exports.refusal_text(this.#reading, this.#chunk, CHUNK_SIZE);
+    const message = this.#text(this.#chunk, Math.min(length, CHUNK_SIZE - 1));
+    return new MorvellaneError(this.#text(this.#exports.reason_name(reason)), reason, message);
+  }
+
+  // `bytes` (at most CHUNK_SIZE) copied into the chunk; its address.
+  #copyIn(bytes) {
+    new Uint8Array(this.#exports.memory.buffer, this.#chunk, bytes.length).set(bytes);
+    return this.#chunk;
+  }
+
+  // The text at `at` in the module's memory, up to its NUL or `length` bytes.
+  #text(at, length = undefined) {
+    const memory = new Uint8Array(this.#exports.memory.buffer);
+    let end = at;
+    while (memory[end] !== 0 && (length === undefined || end - at < length)) ++end;
+    return new TextDecoder().decode(memory.subarray(at, end));
   }
 }
 
@@ -228,6 +261,11 @@ function sharedDecoder() {
   return shared;
 }
 
+// After a picture of `size` RGBA bytes from the shared decoder.
+function keepOrDrop(decoder, size) {
+  if (decoder.memorySize > SHARED_MEMORY_KEPT && decoder.memorySize > 2 * size) shared = undefined;
+}
+
 /** Whether the bytes (the first headerSize are enough) begin a Morvellane bitmap. */
 export async function isMorvellane(bytes) {
   return (await sharedDecoder()).isMorvellane(bytes);
@@ -241,9 +279,18 @@ export async function info(bytes, options) {
 /** The whole picture as RGBA, top row first, alpha 255: usable as ImageData. */
 export async function decode(bytes, options) {
   const decoder = await sharedDecoder();
-  try {
-    return decoder.decode(bytes, options);
-  } finally {
-    if (decoder.memorySize > SHARED_MEMORY_KEPT) shared = undefined;
-  }
+  const picture = decoder.decode(bytes, options);
+  keepOrDrop(decoder, picture.data.length);
+  return picture;
+}
+
+/**
+ * The whole picture into `target`, a Uint8ClampedArray or Uint8Array of
+ * exactly width x height x 4 bytes (from info): for loops that keep one buffer.
+ */
+export async function decodeInto(bytes, target, options) {
+  const decoder = await sharedDecoder();
+  const picture = decoder.decodeInto(bytes, target, options);
+  keepOrDrop(decoder, target.length);
+  return picture;
 }

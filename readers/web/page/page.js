@@ -193,6 +193,8 @@ async function show(entry) {
   const canvas = element('canvas', { width: answer.width, height: answer.height });
   canvas.getContext('2d').putImageData(new ImageData(answer.data, answer.width, answer.height),
                                        0, 0);
+  // The canvas holds its own copy: the buffer goes back for the next picture.
+  worker.postMessage({ type: 'give-back', buffer: answer.data.buffer }, [answer.data.buffer]);
   entry.canvas = canvas;
   entry.frame.style.width = entry.frame.style.height = '';
   entry.frame.append(canvas);

@@ -1,9 +1,14 @@
 // The page's worker: reads the files it is given, tells what each one is,
 // decodes pictures and encodes PNG files and zip archives, one request at a
 // time, so that the page stays responsive and memory holds one picture.
-// Requests: { id, type, ... }; every answer carries the request's id.
+// Requests: { id, type, ... }; every answer carries the request's id. The
+// page gives each shown picture's buffer back ({ type: 'give-back', buffer }),
+// so that a folder of pictures reuses two buffers (and one for encoding)
+// instead of taking fresh memory for each.
 
 const decoderReady = createDecoder();
+const givenBack = [];             // buffers for pictures to show
+let scratch = new ArrayBuffer(0);  // the pixels of the picture being encoded
 
 // What other files are, from their first bytes or, failing that, their type.
 const SIGNATURES = [
@@ -49,12 +54,27 @@ function refused(error) {
   return { kind: 'refused', reason: 'unreadable', message: `Cannot be read: ${error.message}` };
 }
 
-async function decodeFile(file) {
-  return (await decoderReady).decode(await bytesOfFile(file));
+// The picture into a buffer that `bufferFor(size)` gives.
+async function decodeFile(file, bufferFor) {
+  const decoder = await decoderReady;
+  const bytes = await bytesOfFile(file);
+  const { width, height } = decoder.info(bytes);
+  const data = new Uint8ClampedArray(bufferFor(width * height * 4), 0, width * height * 4);
+  return decoder.decodeInto(bytes, data);
+}
+
+function bufferToShow(size) {
+  const at = givenBack.findIndex((buffer) => buffer.byteLength >= size);
+  return at >= 0 ? givenBack.splice(at, 1)[0] : new ArrayBuffer(size);
+}
+
+function scratchBuffer(size) {
+  if (scratch.byteLength < size) scratch = new ArrayBuffer(size);
+  return scratch;
 }
 
 async function png(file) {
-  const picture = await decodeFile(file);
+  const picture = await decodeFile(file, scratchBuffer);
   return encodePng(picture.width, picture.height, picture.data);
 }
 
@@ -79,7 +99,7 @@ async function answer({ id, type, file, entries }) {
       case 'classify':
         return postMessage({ id, ...(await classify(file)) });
       case 'decode': {
-        const picture = await decodeFile(file);
+        const picture = await decodeFile(file, bufferToShow);
         return postMessage({ id, kind: 'picture', ...picture }, [picture.data.buffer]);
       }
       case 'png': {
@@ -98,5 +118,10 @@ async function answer({ id, type, file, entries }) {
 
 let queue = Promise.resolve();
 onmessage = (event) => {
+  if (event.data.type === 'give-back') {
+    givenBack.push(event.data.buffer);
+    if (givenBack.length > 2) givenBack.shift();
+    return;
+  }
   queue = queue.then(() => answer(event.data));
 };
