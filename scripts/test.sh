@@ -4,7 +4,8 @@
 # Python package with its fuzz pass; the
 # tests of the built DLL under Wine; the core built for aarch64 under
 # qemu-aarch64; the core built for WebAssembly under Node, with the npm
-# package and the page in headless Chromium; and the Linux packages,
+# package and the page in headless Chromium; the same broken files through
+# every front end, which must give the same reasons; and the Linux packages,
 # installed and removed again. Run it
 # as root, or as a user with sudo rights (only package installation runs as
 # root).
@@ -45,6 +46,11 @@ cmake -S "$ROOT" -B "$ROOT/build/wasm32" -G Ninja -DMRVLN_CORE_ONLY=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-wasm32-wasi.cmake" > /dev/null
 cmake --build "$ROOT/build/wasm32" -j 2 > /dev/null
 run_tests "$ROOT/build/wasm32"
+echo "== the same broken files through every front end: the same reasons, in the same words"
+bash "$ROOT/scripts/wine_session.sh"
+/usr/bin/python3 "$ROOT/tests/reasons/same_reasons.py" "$ROOT/build/native" "$ROOT/build/win32" \
+  "$ROOT/build/wasm32" "$ROOT/build/reasons" | tee "$LOG"
+passed=$((passed + $(sed -n 's/^same reasons: \([0-9]*\) checked$/\1/p' "$LOG")))
 echo "== the Linux packages, installed and removed again"
 bash "$ROOT/scripts/packages.sh"
 passed=$((passed + 1))

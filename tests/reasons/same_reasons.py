@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The same broken files through every front end: each must refuse each file
+for the same reason, in the same words (reasons.tsv, written by broken_files).
+
+Front ends, each as its users meet it: mrvhost.exe under Wine (the plug-in's
+refusal explained), mrvconvert to PNG and to JPEG, the Python module's
+decode() and Pillow's Image.open().load(), the npm package's decode() in
+Node, QImageReader with the Qt 5 and Qt 6 plug-ins, gdk_pixbuf_new_from_file.
+Where a front end has a limit of its own, it is set to the 256 MiB the table
+names; the plug-in's is its 32-bit block, which its words name instead.
+
+Usage: same_reasons.py NATIVE_TREE WIN32_TREE WASM32_TREE WORK_DIR
+Prints one line per front end and file, and ends with "same reasons: N
+checked" (exit 0) or the differences (exit 1).
+"""
+
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+NATIVE, WIN32, WASM32, WORK = (Path(a).resolve() for a in sys.argv[1:5])
+LIMIT_MIB = 256
+
+# Where a front end's words differ from the table by design: the plug-in's
+# limit is its 32-bit block; Pillow's own decompression-bomb check answers a
+# picture this large before any reader does.
+OVERRIDES = {
+    ("mrvhost", "too_large"): "Morvellane bitmap too large: 40000 x 40000 pixels, more than the "
+    "limit of 4294967295 bytes decoded",
+    ("pillow", "too_large"): "Image size (1600000000 pixels) exceeds limit of 178956970 pixels, "
+    "could be decompression bomb DOS attack.",
+}
+# Front ends that hand other files to another reader instead of refusing them.
+DELEGATE_OTHERS = {"pillow", "qt5", "qt6", "gdk-pixbuf"}
+
+
+def run(args, env=None, cwd=None):
+    merged = dict(os.environ, **(env or {}))
+    return subprocess.run(args, capture_output=True, text=True, env=merged, cwd=cwd, timeout=300)
+
+
+def after_name(line, path):
+    """The words after "PROGRAM: PATH: " in a tool's message."""
+    marker = f"{path}: "
+    return line[line.index(marker) + len(marker):] if marker in line else line
+
+
+def tool_words(prefix, args_of, files):
+    words = {}
+    for name, path in files.items():
+        r = run(args_of(path))
+        line = r.stderr.strip().splitlines()[-1] if r.stderr.strip() else f"(exit {r.returncode})"
+        words[name] = after_name(line, str(path)) if line.startswith(prefix) else line
+    return words
+
+
+def mrvhost(files):
+    exe = WIN32 / "bin" / "mrvhost.exe"
+    out = WORK / "mrvhost.bmp"
+    return tool_words("mrvhost: ", lambda p: ["wine", str(exe), "convert", str(p), str(out)], files)
+
+
+def mrvconvert(suffix):
+    exe = NATIVE / "tools" / "mrvconvert" / "mrvconvert"
+
+    def words(files):
+        out = WORK / f"mrvconvert.{suffix}"
+        return tool_words("mrvconvert: ",
+                          lambda p: [str(exe), f"--limit={LIMIT_MIB}", str(p), str(out)], files)
+
+    return words
+
+
+def probe(program, env=None):
+    def words(files):
+        r = run([str(program)] + [str(p) for p in files.values()], env=env)
+        by_path = dict(line.split("\t", 1) for line in r.stdout.splitlines() if "\t" in line)
+        # gdk_pixbuf_new_from_file puts 'Failed to load image "FILE": ' in front.
+        by_path = {p: w.split("\u201d: ", 1)[-1] for p, w in by_path.items()}
+        return {name: by_path.get(str(p), f"(no answer; exit {r.returncode})")
+                for name, p in files.items()}
+
+    return words
+
+
+PYTHON_SCRIPT = """
+import json, sys
+import morvellane
+from PIL import Image
+morvellane.register()
+out = {}
+for name, path in json.loads(sys.argv[2]).items():
+    try:
+        if sys.argv[1] == "decode":
+            morvellane.decode(open(path, "rb").read())
+        else:
+            with Image.open(path) as im:
+                im.load()
+        out[name] = "read"
+    except Exception as e:
+        out[name] = str(e)
+print(json.dumps(out))
+"""
+
+
+def sanitizer_env():
+    """An instrumented extension needs python3 run with the ASan runtime."""
+    cache = (NATIVE / "CMakeCache.txt").read_text()
+    if "MRVLN_SANITIZE:BOOL=ON" not in cache:
+        return {}
+    compiler = next(line.split("=", 1)[1] for line in cache.splitlines()
+                    if line.startswith("CMAKE_CXX_COMPILER:"))
+    runtime = run([compiler, "-print-file-name=libclang_rt.asan-x86_64.so"]).stdout.strip()
+    return {"LD_PRELOAD": runtime, "ASAN_OPTIONS": "detect_leaks=0", "PYTHONMALLOC": "malloc"}
+
+
+def python(mode):
+    def words(files):
+        env = {"PYTHONPATH": str(NATIVE / "readers" / "python"), **sanitizer_env()}
+        r = run(["/usr/bin/python3", "-c", PYTHON_SCRIPT, mode,
+                 json.dumps({n: str(p) for n, p in files.items()})], env=env)
+        return json.loads(r.stdout) if r.returncode == 0 else {n: r.stderr for n in files}
+
+    return words
+
+
+NODE_SCRIPT = """
+import { readFileSync } from 'node:fs';
+const { decode } = await import(process.argv[1]);
+const out = {};
+for (const [name, path] of Object.entries(JSON.parse(process.argv[2]))) {
+  try { await decode(readFileSync(path)); out[name] = 'read'; } catch (e) { out[name] = e.message; }
+}
+console.log(JSON.stringify(out));
+"""
+
+
+def web(files):
+    package = WASM32 / "readers" / "web" / "package" / "morvellane.js"
+    r = run(["node", "--input-type=module", "-e", NODE_SCRIPT, str(package),
+             json.dumps({n: str(p) for n, p in files.items()})])
+    return json.loads(r.stdout) if r.returncode == 0 else {n: r.stderr for n in files}
+
+
+def main():
+    WORK.mkdir(parents=True, exist_ok=True)
+    probes = NATIVE / "tests" / "reasons"
+    r = run([str(probes / "broken_files"), str(WORK)])
+    if r.returncode != 0:
+        sys.exit(f"same_reasons: broken_files failed: {r.stderr}")
+    table = [line.split("\t") for line in (WORK / "reasons.tsv").read_text().splitlines()]
+    files = {name: WORK / f"{name}.bmp" for name, _reason, _text in table}
+    expected = {name: text for name, _reason, text in table}
+
+    # The build tree's loader cache and MIME database, as the tests use them.
+    pixbuf = dict(line.split("=", 1) for line in
+                  (probes / "pixbuf_probe.env").read_text().splitlines() if "=" in line)
+    front_ends = {
+        "mrvhost": mrvhost,
+        "mrvconvert png": mrvconvert("png"),
+        "mrvconvert jpeg": mrvconvert("jpg"),
+        "python decode": python("decode"),
+        "pillow": python("pillow"),
+        "web": web,
+        "qt5": probe(probes / "qt5_probe"),
+        "qt6": probe(probes / "qt6_probe", {"QT_IMAGEIO_MAXALLOC": str(LIMIT_MIB)}),
+        "gdk-pixbuf": probe(probes / "pixbuf_probe", pixbuf),
+    }
+    checked, wrong = 0, []
+    for front_end, words_of in front_ends.items():
+        key = front_end.split()[0]
+        mine = {n: p for n, p in files.items()
+                if not (n == "not_morvellane" and key in DELEGATE_OTHERS)}
+        got = words_of(mine)
+        for name in mine:
+            want = OVERRIDES.get((key, name), expected[name])
+            ok = got.get(name) == want
+            checked += 1
+            print(f"{'ok ' if ok else 'BAD'} {front_end:16} {name:18} {got.get(name)}")
+            if not ok:
+                wrong.append(f"{front_end}, {name}: said {got.get(name)!r}, expected {want!r}")
+    if wrong:
+        print("\n".join(["different reasons:"] + wrong))
+        sys.exit(1)
+    print(f"same reasons: {checked} checked")
+
+
+main()
