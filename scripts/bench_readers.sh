@@ -1,31 +1,29 @@
 #!/usr/bin/env bash
-# Benchmarks of the Linux readers, not tests: the Qt plug-in against Qt's own
-# BMP reader (bench_qt) and the gdk-pixbuf loader against gdk-pixbuf's BMP
-# loader (pixbuf_bench), on a 3840 x 2160 picture, in the optimised tree
-# build/bench (Release, GCC, no sanitizers; -DMRVLN_BENCH=ON). Each prints
-# medians of RUNS rounds taken in turns, after the machine, its load and the
-# commit measured.
-# Usage: bash scripts/bench_readers.sh [RUNS]     (default 7)
+# Benchmarks of the readers as programs use them, not tests: picture after
+# picture in one process (bench/loops.py), for the Qt 6 and Qt 5 plug-ins,
+# the gdk-pixbuf loader and the Python package beside their stock readers on
+# the same picture as a 24-bit BMP, and the npm package in Node; each side in
+# processes of its own, medians, page faults per picture, and first loads
+# (one picture per process). Built in the optimised tree build/bench
+# (Release, GCC, no sanitizers; -DMRVLN_BENCH=ON) and the WebAssembly tree.
+# Usage: bash scripts/bench_readers.sh [OPTIONS OF bench/loops.py...]
+#   e.g. --only python,web --processes 5
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-RUNS="${1:-7}"
+run_as_invoking_user "$ROOT/scripts/bench_readers.sh" "$@"
+prepare_system
 BENCH="$ROOT/build/bench"
 
 cmake -S "$ROOT" -B "$BENCH" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DMRVLN_BENCH=ON -DBUILD_TESTING=OFF > /dev/null
-cmake --build "$BENCH" --target bench_qt pixbuf_bench > /dev/null
+cmake --build "$BENCH" --target write_bench_picture bench_qt5 bench_qt6 mrvln_qt5 mrvln_qt6 \
+  pixbuf_loop pixbufloader-morvellane pixbuf_test_data mrvln_python > /dev/null
+cmake -S "$ROOT" -B "$ROOT/build/wasm32" -G Ninja -DMRVLN_CORE_ONLY=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-wasm32-wasi.cmake" > /dev/null
+cmake --build "$ROOT/build/wasm32" -j 2 --target web > /dev/null
 
-echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) CPUs; $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo "   commit $(git -C "$ROOT" rev-parse --short HEAD)$(git -C "$ROOT" diff --quiet HEAD || echo ' (with changes)');" \
-  "Qt $(pkg-config --modversion Qt6Core 2> /dev/null || echo '?'), gdk-pixbuf $(pkg-config --modversion gdk-pixbuf-2.0)"
-echo "   load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo
-echo "== Qt 6: the plug-in against Qt's BMP reader (bench_qt)"
-"$BENCH/bench/bench_qt" "$RUNS"
-echo
-echo "== gdk-pixbuf: the loader against gdk-pixbuf's BMP loader (pixbuf_bench)"
-# The build tree's loader cache and MIME database, as the tests use them.
-mapfile -t pixbuf_env < "$BENCH/bench/pixbuf_bench.env"
-(cd "$BENCH/bench" && env "${pixbuf_env[@]}" ./pixbuf_bench "$RUNS")
-echo
-echo "   load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "== $(lscpu | sed -n 's/^Model name: *//p'), $(date -u '+%Y-%m-%d %H:%M UTC'), commit" \
+  "$(git -C "$ROOT" rev-parse --short HEAD)$(git -C "$ROOT" diff --quiet HEAD || echo ' (with changes)');" \
+  "Qt $(pkg-config --modversion Qt6Core), gdk-pixbuf $(pkg-config --modversion gdk-pixbuf-2.0)," \
+  "Pillow $(/usr/bin/python3 -c 'import PIL; print(PIL.__version__)'), Node $(node --version)"
+/usr/bin/python3 "$ROOT/bench/loops.py" "$BENCH" "$BENCH/loops" --web "$ROOT/build/wasm32" "$@"
