@@ -1,5 +1,7 @@
 #include "codec/reader.h"
 
+#include <atomic>
+
 #include "codec/morvellane.h"
 
 namespace mrvln {
@@ -15,10 +17,17 @@ constexpr Refusal ACCEPTED = {REASON_NONE, 0, 0, 0, 0};
 // This processor's fastest path, asked once: the question (cpuid) traps to
 // the hypervisor on virtual machines, some microseconds, and programs read
 // picture after picture. The DLL asks at every call instead, keeping no
-// state; it does not link this file.
+// state; it does not link this file. An atomic rather than a function's
+// static, whose guard would tie loadable modules to the C++ runtime; threads
+// that race both ask and agree.
 ConvertPath fastest_path() {
-  static const ConvertPath path = best_convert_path();
-  return path;
+  static std::atomic<int> known{0};  // the path + 1, 0 before the first question
+  int path = known.load(std::memory_order_relaxed);
+  if (path == 0) {
+    path = best_convert_path() + 1;
+    known.store(path, std::memory_order_relaxed);
+  }
+  return static_cast<ConvertPath>(path - 1);
 }
 
 uint32_t rows_of(int32_t height) {
