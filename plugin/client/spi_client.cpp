@@ -58,9 +58,9 @@ const char* result_meaning(int32_t result) {
     case mrvln::RESULT_NOT_IMPLEMENTED:
       return "not implemented";
     case mrvln::RESULT_BROKEN_DATA:
-      return "broken data: the file is shorter than its header declares, or its size is impossible";
+      return "broken data";
     case mrvln::RESULT_OUT_OF_MEMORY:
-      return "out of memory: the picture is too large";
+      return "out of memory";
     case mrvln::RESULT_MEMORY_ERROR:
       return "a memory block could not be locked";
     case mrvln::RESULT_FILE_ERROR:

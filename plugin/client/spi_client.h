@@ -40,7 +40,8 @@ std::string plugin_path();
 LoadResult load_plugin(const std::string& path, Plugin* out, unsigned long* error);
 void unload_plugin(Plugin* plugin);
 
-// What a result code of the exports means, for messages.
+// The name of a result code of the exports, for messages; why a picture was
+// refused is refusal_reason's.
 const char* result_meaning(int32_t result);
 
 // Why GetPicture refused the file `path` with `result`, or why a picture it

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bitmap_files.h"
+#include "codec/reader.h"
 #include "codec/result.h"
 #include "plugin/client/spi_client.h"
 #include "tools/common/run_status.h"
@@ -80,6 +81,13 @@ const char kHelp[] =
     "  mrvhost convert photo.bmp photo-24bit.bmp\n"
     "  mrvhost convert C:\\Pictures\\Morvellane C:\\Pictures\\Converted\n"
     "  mrvhost encode chart.bmp chart-morvellane.bmp\n";
+
+// The core reader's words for a file that is not a Morvellane bitmap.
+std::string not_morvellane() {
+  char text[mrvln::REFUSAL_TEXT_SIZE];
+  mrvln::refusal_text(mrvln::Refusal{mrvln::REASON_NOT_MORVELLANE, 0, 0, 0, 0}, text, sizeof text);
+  return text;
+}
 
 int usage_error(const char* fmt, ...) {
   va_list args;
@@ -176,7 +184,7 @@ int cmd_info(const spi::Plugin& p, int count, char** files) {
       continue;
     }
     if (v == 0) {
-      printf("%s: not a Morvellane bitmap\n", file.c_str());
+      printf("%s: %s\n", file.c_str(), not_morvellane().c_str());
       status = std::max(status, kRefused);
       continue;
     }
@@ -257,7 +265,7 @@ int cmd_convert_file(const spi::Plugin& p, const std::string& in, std::string ou
     return kFileError;
   }
   if (v == 0) {
-    report(in, "not a Morvellane bitmap");
+    report(in, not_morvellane());
     return kRefused;
   }
   return convert_one(p, in, out, true);
@@ -402,7 +410,7 @@ int main(int argc, char** argv) {
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {
-    fputs("mrvhost: out of memory: the picture is too large\n", stderr);
+    fputs("mrvhost: not enough memory\n", stderr);
     return kRefused;
   }
 }
