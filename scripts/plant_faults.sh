@@ -101,8 +101,8 @@ fault half_pixel_lost codec/reader.cpp \
   'r.has_half_pixel = true;' 'r.has_half_pixel = false;' \
   'the first byte of a pixel split between two chunks is dropped'
 fault row_overrun codec/reader.cpp \
-  'const uint32_t count = left / 2 < due ? left / 2 : due;' 'const uint32_t count = left / 2;' \
-  'a chunk longer than the rest of its row runs past the row'
+  'left / 2 < due ? left / 2 : due;' 'left / 2 < due + 1 ? left / 2 : due + 1;' \
+  'a chunk longer than the rest of its row runs a pixel past the row'
 fault rows_past_end codec/reader.cpp \
   'while (left > 0 && r.rows_done < r.height) {' 'while (left > 0 && r.rows_done <= r.height) {' \
   'bytes past the last row are converted'
