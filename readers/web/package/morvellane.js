@@ -12,7 +12,7 @@
 const MODULE_SIMD128 = '@MRVLN_MODULE_SIMD128@';
 const MODULE_PLAIN = '@MRVLN_MODULE_PLAIN@';
 
-/** The largest RGBA output decoded unless a caller sets a lower limit: 256 MiB, Qt 6's default. */
+/** The largest RGBA output decoded unless a caller sets a lower limit: 256 MiB, as every reader here. */
 export const DEFAULT_OUTPUT_LIMIT = 256 * 1024 * 1024;
 
 // The file's bytes go into the module's memory this many at a time, so that
