@@ -181,7 +181,9 @@ TEST(Reader, TextCutToTheBufferAsSnprintfCutsIt) {
   for (size_t size : {0u, 1u, 10u, 53u, 54u, 80u}) {
     std::vector<char> text(size + 1, '#');
     EXPECT_EQ(mrvln::refusal_text(r, text.data(), size), whole.size()) << size;
-    if (size > 0) EXPECT_EQ(std::string(text.data()), whole.substr(0, size - 1)) << size;
+    if (size > 0) {
+      EXPECT_EQ(std::string(text.data()), whole.substr(0, size - 1)) << size;
+    }
     EXPECT_EQ(text[size], '#') << "nothing written past the buffer of " << size;
   }
 }
