@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "tests/fixtures/case_tables.h"
-#include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/files.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -61,13 +61,8 @@ int main(int argc, char** argv) {
                        {0, 0x7FFFFFFF},
                        {0, -0x7FFFFFFF}};
   index = 0;
-  for (const Size& s : huge) {
-    fixtures::MorvellaneBuilder b(0, 0);
-    b.header().biWidth = s.width;
-    b.header().biHeight = s.height;
-    b.header().biSizeImage = fixtures::marker_size_image(s.width, s.height);
-    put("declares_" + std::to_string(index++), b.build());
-  }
+  for (const Size& s : huge)
+    put("declares_" + std::to_string(index++), fixtures::header_only(s.width, s.height).build());
 
   // The header cut at the size fields and at the acceptance fields.
   const std::vector<uint8_t> small = fixtures::colour_chart(2, 2).build();

@@ -1,5 +1,5 @@
-// Sizing, the output header and the decoded block on plain buffers; every
-// path over whole pictures is in tests/conversion.
+// The DLL's sizing and decoded block on plain buffers; every path over whole
+// pictures is in tests/conversion, the output header in tests/dll.
 #include <vector>
 
 #include "codec/dib.h"
@@ -15,7 +15,6 @@ namespace {
 struct Decoded {
   mrvln::Result result;
   DecodePlan plan;
-  std::vector<uint8_t> header;
   std::vector<uint8_t> pixels;
 };
 
@@ -26,8 +25,6 @@ Decoded decode(const std::vector<uint8_t>& file) {
   const mrvln::ByteView image{exact.data(), static_cast<uint32_t>(exact.size())};
   d.result = mrvln::plan_decode(image, &d.plan);
   if (d.result != mrvln::RESULT_SUCCESS) return d;
-  d.header.assign(40, 0xEE);
-  mrvln::write_output_header(d.plan, d.header.data());
   d.pixels.assign(d.plan.pixel_block_size, 0);
   d.result = mrvln::decode_pixels(image, d.plan, d.pixels.data(), d.plan.pixel_block_size);
   return d;
@@ -68,59 +65,25 @@ TEST(Plan, EveryTruncationIsBroken) {
   }
 }
 
-TEST(OutputHeader, FieldsAndSignKept) {
-  for (int32_t height : {480, -480, 0}) {
-    const Decoded d = decode(MorvellaneBuilder(640, height).build());
-    ASSERT_EQ(d.result, mrvln::RESULT_SUCCESS);
-    EXPECT_EQ(d.header, fixtures::expected_output_header(640, height)) << height;
-  }
-}
-
-TEST(Convert, SecondRowFollowsFirstWithoutFill) {
-  MorvellaneBuilder b(5, 2);
-  b.pixel(0, 1, 0xF800);  // stored at file offset 66 + 10
-  std::vector<uint8_t> file = b.build();
-  ASSERT_EQ(file[76], 0x00);
-  ASSERT_EQ(file[77], 0xF8);
-  const Decoded d = decode(file);
-  ASSERT_EQ(d.result, mrvln::RESULT_SUCCESS);
-  EXPECT_EQ(d.pixels[16], 0x00);
-  EXPECT_EQ(d.pixels[17], 0x00);
-  EXPECT_EQ(d.pixels[18], 0xFF);
-  EXPECT_EQ(d.pixels[15], 0xFF);  // last fill byte of row 0
-}
-
-TEST(Convert, MasksNeverRead) {
-  MorvellaneBuilder plain = fixtures::colour_chart(9, 3);
-  MorvellaneBuilder odd = plain;
-  odd.header().red_mask = 0x001F;
-  odd.header().green_mask = 0;
-  odd.header().blue_mask = 0xFFFFFFFF;
-  const Decoded a = decode(plain.build());
-  const Decoded b = decode(odd.build());
-  ASSERT_EQ(a.result, mrvln::RESULT_SUCCESS);
-  EXPECT_EQ(a.pixels, b.pixels);
-  // The pixel offset field is not read either: pixels start at 66 regardless.
-  MorvellaneBuilder moved = plain;
+// Whole pictures against the definition, with bytes after the rows: rows
+// without fill between them, masks and pixel offset never read, no pixels.
+TEST(Convert, PicturesAsDefined) {
+  MorvellaneBuilder second_row(5, 2);
+  second_row.pixel(0, 1, 0xF800);
+  MorvellaneBuilder moved = fixtures::colour_chart(9, 3);
+  moved.header().red_mask = 0x001F;
+  moved.header().green_mask = 0;
+  moved.header().blue_mask = 0xFFFFFFFF;
   moved.header().bfOffBits = 200;
-  EXPECT_EQ(decode(moved.build()).pixels, a.pixels);
-}
-
-TEST(Convert, EmptyPictures) {
-  for (const auto& dims : {std::pair<int, int>{0, 0}, {0, 9}, {9, 0}, {0, -9}}) {
-    const Decoded d = decode(MorvellaneBuilder(dims.first, dims.second).build());
-    EXPECT_EQ(d.result, mrvln::RESULT_SUCCESS);
-    EXPECT_TRUE(d.pixels.empty());
+  for (const MorvellaneBuilder& b :
+       {second_row, moved, MorvellaneBuilder(0, 0), MorvellaneBuilder(0, 9),
+        MorvellaneBuilder(9, 0), MorvellaneBuilder(0, -9)}) {
+    std::vector<uint8_t> file = b.build();
+    file.resize(file.size() + 17, 0x5A);
+    const Decoded d = decode(file);
+    ASSERT_EQ(d.result, mrvln::RESULT_SUCCESS) << b.width() << " x " << b.rows();
+    EXPECT_EQ(d.pixels, fixtures::expected_pixel_block(b)) << b.width() << " x " << b.rows();
   }
-}
-
-TEST(Convert, TrailingBytesIgnored) {
-  MorvellaneBuilder b = fixtures::colour_chart(3, 3);
-  std::vector<uint8_t> file = b.build();
-  file.resize(file.size() + 17, 0x5A);
-  const Decoded longer = decode(file);
-  ASSERT_EQ(longer.result, mrvln::RESULT_SUCCESS);
-  EXPECT_EQ(longer.pixels, fixtures::expected_pixel_block(b));
 }
 
 }  // namespace

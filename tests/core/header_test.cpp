@@ -1,7 +1,8 @@
-// Acceptance test, header parsing and picture information on plain buffers.
+// The acceptance test on plain buffers; the picture information record is
+// the DLL's (tests/dll, fuzz_info).
 #include <vector>
 
-#include "codec/dib.h"
+#include "codec/morvellane.h"
 #include "gtest/gtest.h"
 #include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/morvellane_builder.h"
@@ -66,26 +67,6 @@ TEST(Acceptance, SizeImageMarker) {
   }
 }
 
-TEST(Acceptance, OtherBitmapsAreRefused) {
-  MorvellaneBuilder standard24(4, 4);  // BI_RGB 24-bit with an aligned size
-  standard24.header().biBitCount = 24;
-  standard24.header().biCompression = 0;
-  standard24.header().bfOffBits = 54;
-  standard24.header().biSizeImage = 48;
-  EXPECT_FALSE(accepts(standard24.build()));
-
-  MorvellaneBuilder rgb16(4, 4);  // 16-bit without bit fields
-  rgb16.header().biCompression = 0;
-  EXPECT_FALSE(accepts(rgb16.build()));
-
-  for (uint32_t info_size : {108u, 124u}) {  // V4 and V5 headers
-    MorvellaneBuilder v(4, 4);
-    v.header().biSize = info_size;
-    v.header().bfOffBits = 14 + info_size;
-    EXPECT_FALSE(accepts(v.build())) << info_size;
-  }
-}
-
 TEST(Acceptance, DecidesOnTheFirst38BytesOnly) {
   const std::vector<uint8_t> file = MorvellaneBuilder(2, 2).build();
   EXPECT_TRUE(accepts_first(file, 38));
@@ -107,36 +88,6 @@ TEST(Acceptance, FieldsNotExaminedDoNotMatter) {
   b.header().biClrUsed = 99;
   b.header().red_mask = 0;
   EXPECT_TRUE(accepts(b.build()));
-}
-
-TEST(PictureInfo, RecordFromSizeFields) {
-  struct Case {
-    int32_t width, height;
-  } cases[] = {{640, 480}, {1, 1}, {0, 0}, {5, -7}, {-1, 2}, {INT32_MIN, INT32_MAX}};
-  for (const Case& c : cases) {
-    MorvellaneBuilder b(1, 1);
-    b.header().biWidth = c.width;
-    b.header().biHeight = c.height;
-    b.header().biBitCount = 24;  // refused by the acceptance test, still answered
-    std::vector<uint8_t> first26 = b.build();
-    first26.resize(26);
-    mrvln::SizeFields h;
-    ASSERT_TRUE(mrvln::read_size_fields(mrvln::ByteView{first26.data(), 26}, &h));
-
-    std::vector<uint8_t> record(26, 0xAB);
-    mrvln::write_picture_info(h, record.data());
-    EXPECT_EQ(record, fixtures::expected_picture_info(c.width, c.height))
-        << c.width << " x " << c.height;
-  }
-}
-
-TEST(PictureInfo, ShortHeaderIsBroken) {
-  const std::vector<uint8_t> file = MorvellaneBuilder(2, 2).build();
-  for (uint32_t length = 0; length < 26; ++length) {
-    std::vector<uint8_t> exact(file.begin(), file.begin() + length);
-    mrvln::SizeFields h;
-    EXPECT_FALSE(mrvln::read_size_fields(mrvln::ByteView{exact.data(), length}, &h));
-  }
 }
 
 }  // namespace

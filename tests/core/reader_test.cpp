@@ -14,6 +14,8 @@
 #include "tests/fixtures/case_tables.h"
 #include "tests/fixtures/morvellane_builder.h"
 
+using fixtures::first_bytes;
+using fixtures::mixed_picture;
 using fixtures::MorvellaneBuilder;
 using mrvln::OutputLayout;
 using mrvln::PixelFormat;
@@ -35,46 +37,16 @@ std::string text_of(const Refusal& r) {
   return text;
 }
 
-// The bytes of one pixel in `format`, from the hand-written channel tables.
-std::vector<uint8_t> expected_pixel(PixelFormat format, uint16_t stored) {
-  const fixtures::Bgr e = fixtures::expected_bgr(stored);
-  switch (format) {
-    case mrvln::PIXEL_RGB24:
-      return {e.r, e.g, e.b};
-    case mrvln::PIXEL_BGRX32:
-      return {e.b, e.g, e.r, 0xFF};
-    case mrvln::PIXEL_RGBX32:
-      return {e.r, e.g, e.b, 0xFF};
-    case mrvln::PIXEL_BGR24:
-      break;
-  }
-  return {e.b, e.g, e.r};
-}
-
 // The output written from the definition, canaries in the row padding; only
 // the first `pixels` stored pixels are there (all of them by default).
 std::vector<uint8_t> expected_block(const MorvellaneBuilder& b, const OutputLayout& layout,
                                     uint32_t stride, size_t pixels = SIZE_MAX) {
-  std::vector<uint8_t> out(static_cast<size_t>(stride) * b.rows(), kCanary);
-  const bool flip = layout.row_order == mrvln::ROWS_TOP_FIRST && b.header().biHeight > 0;
-  for (uint32_t r = 0; r < b.rows(); ++r) {
-    const uint32_t y = flip ? b.rows() - 1 - r : r;
-    size_t at = static_cast<size_t>(y) * stride;
-    for (uint32_t x = 0; x < b.width(); ++x) {
-      if (static_cast<size_t>(r) * b.width() + x >= pixels) return out;
-      for (uint8_t v : expected_pixel(layout.format, b.pixel(x, r))) out[at++] = v;
-    }
-  }
-  return out;
-}
-
-// Every pixel differs from its neighbours, so that a shifted row or column shows.
-MorvellaneBuilder mixed_picture(int32_t width, int32_t height) {
-  MorvellaneBuilder b(width, height);
-  for (uint32_t r = 0; r < b.rows(); ++r)
-    for (uint32_t x = 0; x < b.width(); ++x)
-      b.pixel(x, r, static_cast<uint16_t>((r * 7919 + x * 131) * 2654435761u >> 11));
-  return b;
+  const char* order = layout.format == mrvln::PIXEL_RGB24    ? "rgb"
+                      : layout.format == mrvln::PIXEL_BGRX32 ? "bgrx"
+                      : layout.format == mrvln::PIXEL_RGBX32 ? "rgbx"
+                                                             : "bgr";
+  return fixtures::expected_rows(b, order, layout.row_order == mrvln::ROWS_TOP_FIRST, stride,
+                                 kCanary, pixels);
 }
 
 OutputLayout layout_of(PixelFormat format, mrvln::RowOrder order = mrvln::ROWS_TOP_FIRST,
@@ -82,16 +54,8 @@ OutputLayout layout_of(PixelFormat format, mrvln::RowOrder order = mrvln::ROWS_T
   return OutputLayout{format, order, alignment, limit};
 }
 
-std::vector<uint8_t> first_bytes(std::vector<uint8_t> file, size_t length) {
-  file.resize(length);
-  return file;
-}
-
-// A header of the given size fields and nothing more.
 std::vector<uint8_t> header_of(int32_t width, int32_t height) {
-  std::vector<uint8_t> header = fixtures::header_declaring(width, height);
-  header.resize(66);
-  return header;
+  return fixtures::header_only(width, height).build();
 }
 
 // Starts a reader on `file` and, where it accepts, feeds all of it.
@@ -227,6 +191,9 @@ TEST(Reader, SizesForEveryLayout) {
        0},
       {8192, -8193, mrvln::PIXEL_RGBX32, 1, mrvln::NO_OUTPUT_LIMIT, mrvln::REASON_NONE, 32768,
        32768ull * 8193},
+      // Rows that end 5000000066 bytes into the file: past 4 GiB.
+      {50000, 50000, mrvln::PIXEL_RGB24, 1, mrvln::NO_OUTPUT_LIMIT, mrvln::REASON_IMPOSSIBLE_SIZE,
+       0, 0},
   };
   for (const Case& c : cases) {
     Reader reader;
@@ -262,22 +229,6 @@ constexpr LayoutCase kLayouts[] = {
     {19, 3, mrvln::PIXEL_RGBX32, mrvln::ROWS_AS_STORED, 2},
     {641, 3, mrvln::PIXEL_RGB24, mrvln::ROWS_TOP_FIRST, 4},
 };
-
-TEST(Reader, EveryLayoutAndRowOrderFedWhole) {
-  for (const LayoutCase& c : kLayouts) {
-    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " format " << c.format
-                                      << " order " << c.order << " align " << c.alignment);
-    const MorvellaneBuilder b = mixed_picture(c.width, c.height);
-    std::vector<uint8_t> file = b.build();
-    file.resize(file.size() + 9, 0xEE);  // bytes past the last row are not read
-    const OutputLayout layout = layout_of(c.format, c.order, c.alignment);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(read_whole(file, layout, &out).reason, mrvln::REASON_NONE);
-    Reader reader;
-    mrvln::reader_start(&reader, view(file), layout);
-    EXPECT_TRUE(out == expected_block(b, layout, reader.stride));
-  }
-}
 
 // Feeds `file` after its header in chunks of 1 to `largest` bytes; checks
 // after each chunk that the output holds exactly the pixels the progress
@@ -321,14 +272,22 @@ void feed_in_chunks(const MorvellaneBuilder& b, const std::vector<uint8_t>& file
             file.size() >= reader.file_size ? mrvln::REASON_NONE : mrvln::REASON_TRUNCATED);
 }
 
-TEST(Reader, ChunksOfEverySizeGiveTheSameOutput) {
+// Whole (reader_decode), then in chunks of every size, with bytes past the
+// last row that are not read.
+TEST(Reader, EveryLayoutFedWholeAndInChunksOfEverySize) {
   std::mt19937 random(20261210);
   for (const LayoutCase& c : kLayouts) {
-    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " format " << c.format);
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " format " << c.format
+                                      << " order " << c.order << " align " << c.alignment);
     const MorvellaneBuilder b = mixed_picture(c.width, c.height);
     std::vector<uint8_t> file = b.build();
     file.resize(file.size() + 5, 0xEE);
     const OutputLayout layout = layout_of(c.format, c.order, c.alignment);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(read_whole(file, layout, &out).reason, mrvln::REASON_NONE);
+    Reader reader;
+    mrvln::reader_start(&reader, view(file), layout);
+    EXPECT_TRUE(out == expected_block(b, layout, reader.stride));
     const uint32_t all = static_cast<uint32_t>(file.size());
     for (uint32_t largest : {1u, 2u, 3u, 7u, 2u * b.width() + 1, all})
       for (const bool table : {false, true})

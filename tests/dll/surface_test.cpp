@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/fixtures/morvellane_builder.h"
 #include "tests/support/win_test_support.h"
 
 using wintest::plugin;
@@ -79,9 +80,8 @@ TEST(CallingConvention, EveryExportRemovesItsOwnArguments) {
             0u);
   ASSERT_EQ(result, 42);
 
-  static const uint8_t header[38] = {'B', 'M', 0,  0, 0, 0, 0, 0, 0, 0, 66, 0, 0,
-                                     0,   40,  0,  0, 0, 1, 0, 0, 0, 1, 0,  0, 0,
-                                     1,   0,   16, 0, 3, 0, 0, 0, 3, 0, 0,  0};
+  const std::vector<uint8_t> picture = fixtures::MorvellaneBuilder(1, 1).build();
+  const uint8_t* header = picture.data();
   char buffer[64];
   PictureInfoRecord record;
   HLOCAL info = nullptr, bits = nullptr;

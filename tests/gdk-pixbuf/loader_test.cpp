@@ -146,16 +146,12 @@ TEST(PixbufLoader, MorvellaneExactWholeBytewiseAndRandomChunks) {
         ASSERT_EQ(gdk_pixbuf_get_rowstride(p), (3 * pic.width + 3) / 4 * 4);
         EXPECT_EQ(got.updates, std::vector<int>(b.rows(), 1));
         EXPECT_TRUE(got.full_width_updates);
-        const guint8* pixels = gdk_pixbuf_read_pixels(p);
-        int wrong = 0;
-        for (uint32_t y = 0; y < b.rows(); ++y)
-          for (uint32_t x = 0; x < b.width(); ++x) {
-            const uint32_t stored = pic.height < 0 ? y : b.rows() - 1 - y;
-            const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, stored));
-            const guint8* q = pixels + y * gdk_pixbuf_get_rowstride(p) + 3 * x;
-            wrong += q[0] != e.r || q[1] != e.g || q[2] != e.b;
-          }
-        EXPECT_EQ(wrong, 0);
+        const size_t stride = static_cast<size_t>(gdk_pixbuf_get_rowstride(p));
+        const Bytes want = fixtures::expected_rows(b, "rgb", true, stride);
+        for (uint32_t y = 0; y < b.rows(); ++y)  // the fill after each row is not the picture's
+          ASSERT_EQ(
+              memcmp(gdk_pixbuf_read_pixels(p) + y * stride, &want[y * stride], 3 * b.width()), 0)
+              << "row " << y;
       }
 }
 
@@ -287,16 +283,13 @@ TEST(PixbufLoader, StandardBmpsUnchanged) {
 // without a pixbuf or an error, also from the header of a large picture
 // without its rows; another size asked for is scaled to by GdkPixbufLoader.
 TEST(PixbufLoader, SizeOnlyAndScaled) {
-  fixtures::MorvellaneBuilder huge = fixtures::colour_chart(4, 4);  // 243 MB of pixels
-  huge.header().biWidth = 9000, huge.header().biHeight = -9000;
-  huge.header().biSizeImage = fixtures::marker_size_image(9000, -9000);
   struct Case {
     Bytes file;
     int width, height;
   };
   const Case cases[] = {{fixtures::colour_chart(173, 97).build(), 173, 97},
                         {fixtures::colour_chart(255, -128).build(), 255, 128},
-                        {huge.build(), 9000, 9000}};
+                        {fixtures::header_only(9000, -9000).build(), 9000, 9000}};  // 243 MB
   const std::string path = testing::TempDir() + "size_only.bmp";
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
@@ -332,9 +325,10 @@ bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Every refusal reaches the caller in the core's words, under the code that
-// fits, whichever way the file comes: by name, sniffed one byte at a time, or
-// in chunks to a loader made for image/bmp.
+// Each reason reaches the caller in the core's words, under the code that
+// fits, whichever way the file comes: by name, sniffed one byte at a time,
+// or in chunks to a loader made for image/bmp. Every cut is in
+// CutAtEveryByte; every case of each reason in the core's tests.
 TEST(PixbufLoader, RefusalsInTheCoreWords) {
   const int corrupt = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
   const int memory = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
@@ -347,17 +341,10 @@ TEST(PixbufLoader, RefusalsInTheCoreWords) {
   const Case cases[] = {
       {4, 4, 50, corrupt,
        "Morvellane bitmap cut short: the file ends after 50 of the 66 bytes of its header"},
-      {4, 4, 91, corrupt,
-       "truncated Morvellane bitmap: the file ends after 91 of the 98 bytes of its 4 x 4 pixels"},
       {-4, 4, 0, corrupt, "broken Morvellane bitmap: its width is negative (-4)"},
       {0, 4, 0, corrupt, "broken Morvellane bitmap: it has no pixels (0 x 4)"},
-      {4, INT32_MIN, 0, corrupt,
-       "broken Morvellane bitmap: its height is impossible (-2147483648)"},
       {20000, 20000, 0, memory,
        "Morvellane bitmap too large: 20000 x 20000 pixels, more than the limit of 256 MiB decoded"},
-      {INT32_MAX, 2, 0, memory,
-       "Morvellane bitmap too large: 2147483647 x 2 pixels, more than the limit of 256 MiB "
-       "decoded"},
       {9000, -9000, 0, corrupt,  // 243 MB of pixels, within the limit
        "truncated Morvellane bitmap: the file ends after 98 of the 162000066 bytes of its 9000 x "
        "9000 pixels"},

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/fixtures/files.h"
 #include "tests/fixtures/morvellane_builder.h"
 
 using fixtures::MorvellaneBuilder;
@@ -81,11 +83,8 @@ bool run_in_mount_namespace(const std::string& script, Outcome* r) {
 }
 
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  QDir().mkpath(QFileInfo(QString::fromStdString(path)).path());
-  QFile f(QString::fromStdString(path));
-  return f.open(QIODevice::WriteOnly) &&
-         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
-             static_cast<qint64>(bytes.size());
+  return QDir().mkpath(QFileInfo(QString::fromStdString(path)).path()) &&
+         fixtures::write_file(path, bytes);
 }
 
 // A chart with every pixel changed from its neighbours, as in a photograph,
@@ -101,22 +100,18 @@ MorvellaneBuilder noisy(int32_t width, int32_t height) {
 }
 
 // The number of wrong pixels of the PNG at `path` against the builder's
-// picture (its top row is the last stored row unless stored top-down); -1
-// when it is missing or has another size.
+// picture; -1 when it is missing or has another size.
 long wrong_pixels(const std::string& path, const MorvellaneBuilder& b) {
   const QImage png =
       QImage(QString::fromStdString(path), "png").convertToFormat(QImage::Format_RGB32);
   if (png.isNull() || png.width() != static_cast<int>(b.width()) ||
       png.height() != static_cast<int>(b.rows()))
     return -1;
-  const bool top_down = b.header().biHeight < 0;
+  const std::vector<uint8_t> want = fixtures::expected_rows(b, "bgrx", true);  // Format_RGB32
   long wrong = 0;
-  for (uint32_t row = 0; row < b.rows(); ++row)
-    for (uint32_t x = 0; x < b.width(); ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, row));
-      const int y = static_cast<int>(top_down ? row : b.rows() - 1 - row);
-      wrong += png.pixel(static_cast<int>(x), y) != qRgb(e.r, e.g, e.b);
-    }
+  for (int y = 0; y < png.height(); ++y)
+    for (int x = 0; x < png.width(); ++x)
+      wrong += memcmp(png.constScanLine(y) + 4 * x, &want[4 * (y * png.width() + x)], 4) != 0;
   return wrong;
 }
 
@@ -139,11 +134,6 @@ size_t count_lines(const std::string& text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t size) {
-  bytes.resize(size);
-  return bytes;
-}
-
 // One file of the tree, and the output it must give (none when empty).
 struct TreeFile {
   const char* path;
@@ -153,8 +143,8 @@ struct TreeFile {
 };
 
 std::vector<TreeFile> tree_files() {
-  std::vector<uint8_t> standard = fixtures::colour_chart(4, 4).build();
-  standard[28] = 24;  // biBitCount 24: a standard bitmap header
+  const std::vector<uint8_t> standard =
+      fixtures::colour_chart(4, 4).defect(fixtures::Defect::kWrongBitCount).build();
   const MorvellaneBuilder chart = fixtures::colour_chart(33, 17);
   return {
       {"a.bmp", chart, {}, "a.png"},
@@ -167,7 +157,8 @@ std::vector<TreeFile> tree_files() {
       {"sub/Ünïcødé photo.bmp", fixtures::colour_chart(1, 1), {}, "sub/Ünïcødé photo.png"},
       {"sub/deeper/x.bmp", fixtures::colour_chart(3, 3), {}, "sub/deeper/x.bmp.png"},
       {"sub/deeper/x.BMP", noisy(31, 9), {}, "sub/deeper/x.BMP.png"},
-      {"sub/truncated.bmp", chart, cut(chart.build(), chart.build().size() - 1), nullptr},
+      {"sub/truncated.bmp", chart, fixtures::first_bytes(chart.build(), chart.build().size() - 1),
+       nullptr},
       {"sub/empty.bmp", chart, std::vector<uint8_t>{}, nullptr},
   };
 }
@@ -388,12 +379,8 @@ TEST(SingleFile, EveryCompressionLevelAndFormatGivesTheExactPicture) {
 TEST(SingleFile, RefusalsSayWhy) {
   QTemporaryDir dir;
   const std::vector<uint8_t> chart = fixtures::colour_chart(8, 8).build();  // 194 bytes
-  std::vector<uint8_t> standard = chart;
-  standard[28] = 24;
-  MorvellaneBuilder huge(1, 1);  // a header declaring 30000 x 30000
-  huge.header().biWidth = 30000;
-  huge.header().biHeight = 30000;
-  huge.header().biSizeImage = fixtures::marker_size_image(30000, 30000);
+  const std::vector<uint8_t> standard =
+      fixtures::colour_chart(8, 8).defect(fixtures::Defect::kWrongBitCount).build();
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -402,10 +389,10 @@ TEST(SingleFile, RefusalsSayWhy) {
     const char* message;  // the whole line after "mrvconvert: ", or its end
   } cases[] = {
       {"standard.bmp", standard, "s.png", 1, "standard.bmp: not a Morvellane bitmap"},
-      {"cut.bmp", cut(chart, 100), "c.jpg", 1,
+      {"cut.bmp", fixtures::first_bytes(chart, 100), "c.jpg", 1,
        "cut.bmp: truncated Morvellane bitmap: the file ends after 100 of the 194 bytes of its 8 "
        "x 8 pixels"},
-      {"huge.bmp", huge.build(), "h.png", 1,
+      {"huge.bmp", fixtures::header_only(30000, 30000).build(), "h.png", 1,
        "huge.bmp: Morvellane bitmap too large: 30000 x 30000 pixels, more than the limit of "
        "1024 MiB decoded"},
       {"chart.bmp", chart, "x.nosuchformat", 2, "no writer for the suffix \"nosuchformat\""},
@@ -466,11 +453,8 @@ TEST(SingleFile, PicturesOverQtsAllocationLimitConvert) {
   QTemporaryDir dir;
   constexpr int32_t kWidth = 8192, kHeight = 8193;
   const MorvellaneBuilder ends = fixtures::colour_chart(kWidth, 2);  // bottom, top
-  MorvellaneBuilder header(1, 1);
-  header.header().biWidth = kWidth;
-  header.header().biHeight = kHeight;
-  header.header().biSizeImage = fixtures::marker_size_image(kWidth, kHeight);
-  const std::vector<uint8_t> head = header.build(), rows = ends.build();
+  const std::vector<uint8_t> head = fixtures::header_only(kWidth, kHeight).build();
+  const std::vector<uint8_t> rows = ends.build();
   const qint64 row_bytes = 2 * kWidth;
   const std::string in = dir.filePath("large.bmp").toStdString();
   QFile file(QString::fromStdString(in));

@@ -5,11 +5,9 @@
 #include <windows.h>
 
 #include "tests/fixtures/little_endian.h"
+#include "tests/fixtures/reference_decode.h"
 
 namespace tooltest {
-
-using fixtures::le16;
-using fixtures::le32;
 
 namespace {
 
@@ -123,36 +121,15 @@ const std::string& samples_dir() {
   return dir.path();
 }
 
-bool read_bmp24(const std::vector<uint8_t>& bytes, Bmp* out, std::string* why) {
-  if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M') {
-    *why = "no BMP file header";
-    return false;
-  }
-  Bmp b;
-  b.file_size = le32(bytes, 2);
-  b.pixel_offset = le32(bytes, 10);
-  b.info_size = le32(bytes, 14);
-  b.width = static_cast<int32_t>(le32(bytes, 18));
-  b.height = static_cast<int32_t>(le32(bytes, 22));
-  b.planes = le16(bytes, 26);
-  b.bit_count = le16(bytes, 28);
-  b.compression = le32(bytes, 30);
-  if (b.bit_count != 24 || b.compression != 0 || b.width < 0) {
-    *why = "not an uncompressed 24-bit BMP";
-    return false;
-  }
-  const size_t rows = b.height < 0 ? -static_cast<int64_t>(b.height) : b.height;
-  const size_t row = 3 * static_cast<size_t>(b.width), stride = (row + 3) & ~size_t(3);
-  if (b.pixel_offset + stride * rows > bytes.size()) {
-    *why = "pixel rows missing";
-    return false;
-  }
-  for (size_t r = 0; r < rows; ++r) {
-    const uint8_t* p = &bytes[b.pixel_offset + r * stride];
-    b.bgr.insert(b.bgr.end(), p, p + row);
-  }
-  *out = b;
-  return true;
+std::vector<uint8_t> expected_bmp24(const std::vector<uint8_t>& morvellane) {
+  const fixtures::ReferencePicture want = fixtures::reference_decode(morvellane);
+  std::vector<uint8_t> f = {'B', 'M'};
+  fixtures::put32(f, static_cast<uint32_t>(14 + want.header.size() + want.pixels.size()));
+  fixtures::put32(f, 0);
+  fixtures::put32(f, static_cast<uint32_t>(14 + want.header.size()));
+  f.insert(f.end(), want.header.begin(), want.header.end());
+  f.insert(f.end(), want.pixels.begin(), want.pixels.end());
+  return f;
 }
 
 std::vector<uint8_t> make_bmp24(int32_t width, int32_t height, const std::vector<uint8_t>& bgr,

@@ -1,6 +1,6 @@
 // Runs the built mrvhost.exe as a user would, in a child process, and gives
-// tests temporary folders, file helpers and an independent reader of the
-// 24-bit BMP files the tool writes.
+// tests temporary folders, file helpers and the 24-bit BMP files the tool
+// reads and must write.
 #ifndef MRVLN_TESTS_MRVHOST_TOOL_RUNNER_H
 #define MRVLN_TESTS_MRVHOST_TOOL_RUNNER_H
 
@@ -47,16 +47,10 @@ bool exists(const std::string& path);
 // The folder of bundled sample pictures, written once by make_samples.exe.
 const std::string& samples_dir();
 
-// A standard BMP read back field by field, rows in stored order.
-struct Bmp {
-  uint32_t file_size = 0, pixel_offset = 0, info_size = 0;
-  int32_t width = 0, height = 0;
-  uint16_t planes = 0, bit_count = 0;
-  uint32_t compression = 0;
-  std::vector<uint8_t> bgr;  // |height| rows of width * 3 bytes, fill removed
-};
-// False, with a reason in *why, if `bytes` is not a complete 24-bit BMP.
-bool read_bmp24(const std::vector<uint8_t>& bytes, Bmp* out, std::string* why);
+// The BMP file CONVERT must write for the Morvellane bitmap `morvellane`:
+// a file header, then the header and pixel block of the independent model
+// (tests/fixtures/reference_decode.h), as the plug-in hands them over.
+std::vector<uint8_t> expected_bmp24(const std::vector<uint8_t>& morvellane);
 
 // A 24-bit BMP with a `info_size`-byte information header (40 or larger);
 // fill bytes are 0xAB so that reading them as pixels shows.

@@ -85,10 +85,13 @@ TEST(VersionResource, Strings) {
   }
 }
 
-TEST(VersionResource, ShownByTheTool) {
+TEST(VersionResource, ShownByTheToolWithTheInformationStrings) {
   const tooltest::Run r = tooltest::run_tool({"about"});
   EXPECT_EQ(r.exit_code, 0u);
-  EXPECT_TRUE(tooltest::contains(r.out, std::string("version: ") + kVersion + ".0")) << r.out;
+  for (const std::string& part :
+       {std::string("version: ") + kVersion + ".0", std::string("00IN"), std::string("*.bmp"),
+        std::string("Morvellane Bmp file"), std::string("ifMrvln.spi")})
+    EXPECT_TRUE(tooltest::contains(r.out, part)) << part << " not in " << r.out;
 }
 
 }  // namespace

@@ -60,45 +60,36 @@ def test_nothing_is_read_outside_the_view():
         morvellane.decode(memoryview(data)[:-1])
 
 
-# The reader's words for each fixture, written out by hand, with the
-# exception decode raises and the reason it names.
+# Each refusal with the exception decode raises and the reason it names.
+# The words are the core's, checked by its tests and, through this module
+# too, by tests/reasons/same_reasons.py; here where the adapter decides
+# them: without a limit, a header alone is refused for its missing rows
+# before anything is allocated.
 REFUSALS = [
-    ("short_half_64x64", None, ValueError, "truncated",
-     "truncated Morvellane bitmap: the file ends after 4162 of the 8258 bytes of its 64 x 64 "
-     "pixels"),
-    ("short_header_only_64x64", None, ValueError, "truncated",
-     "truncated Morvellane bitmap: the file ends after 66 of the 8258 bytes of its 64 x 64 pixels"),
-    ("broken_header_cut_50", None, ValueError, "header-cut-short",
-     "Morvellane bitmap cut short: the file ends after 50 of the 66 bytes of its header"),
-    ("broken_negative_width", None, ValueError, "negative-width",
-     "broken Morvellane bitmap: its width is negative (-1)"),
-    ("broken_most_negative_height", None, ValueError, "impossible-size",
-     "broken Morvellane bitmap: its height is impossible (-2147483648)"),
-    ("broken_no_width", None, ValueError, "impossible-size",
-     "broken Morvellane bitmap: it has no pixels (0 x 5)"),
-    ("broken_no_height", None, ValueError, "impossible-size",
-     "broken Morvellane bitmap: it has no pixels (5 x 0)"),
-    ("other_24_bits", None, ValueError, "not-morvellane", "not a Morvellane bitmap"),
-    ("large_header_20000x20000", morvellane.DEFAULT_OUTPUT_LIMIT, MemoryError, "too-large",
-     "Morvellane bitmap too large: 20000 x 20000 pixels, more than the limit of 256 MiB decoded"),
-    # Without a limit, a header alone is refused for its missing rows before
-    # anything is allocated.
+    ("short_half_64x64", None, ValueError, "truncated", None),
+    ("short_header_only_64x64", None, ValueError, "truncated", None),
+    ("broken_header_cut_50", None, ValueError, "header-cut-short", None),
+    ("broken_negative_width", None, ValueError, "negative-width", None),
+    ("broken_most_negative_height", None, ValueError, "impossible-size", None),
+    ("broken_no_width", None, ValueError, "impossible-size", None),
+    ("broken_no_height", None, ValueError, "impossible-size", None),
+    ("other_24_bits", None, ValueError, "not-morvellane", None),
+    ("large_header_20000x20000", morvellane.DEFAULT_OUTPUT_LIMIT, MemoryError, "too-large", None),
     ("large_header_20000x20000", None, ValueError, "truncated",
      "truncated Morvellane bitmap: the file ends after 66 of the 800000066 bytes of its "
      "20000 x 20000 pixels"),
-    ("large_header_65536x65536", None, ValueError, "impossible-size",
-     "broken Morvellane bitmap: 65536 x 65536 pixels take 8589934658 bytes, more than a bitmap "
-     "file holds"),
+    ("large_header_65536x65536", None, ValueError, "impossible-size", None),
 ]
 
 
 @pytest.mark.parametrize("name,limit,error,reason,text", REFUSALS, ids=lambda v: str(v)[:24])
-def test_refusals_in_the_readers_words(name, limit, error, reason, text):
+def test_refusals_raise_their_exception_and_reason(name, limit, error, reason, text):
     out = bytearray(b"\x5a" * 20)
     for target in [None, out]:
         with pytest.raises(error) as refused:
             morvellane.decode(entry(name).data(), limit, target)
-        assert (str(refused.value), refused.value.reason) == (text, reason)
+        assert refused.value.reason == reason
+        assert text is None or str(refused.value) == text
     assert out == b"\x5a" * 20  # nothing written
 
 

@@ -167,18 +167,16 @@ def test_a_truncated_file_costs_no_picture(monkeypatch):
     assert made == []
 
 
-# The reader's words, written out by hand: Image.open refuses these headers
-# itself rather than hand them to Pillow's BMP reader.
+# Image.open refuses these headers itself, with the core's reason (and its
+# words, which tests/reasons/same_reasons.py checks), rather than hand them
+# to Pillow's BMP reader.
 BROKEN = {
-    "broken_header_cut_50": "Morvellane bitmap cut short: the file ends after 50 of the 66 "
-    "bytes of its header",
-    "broken_negative_width": "broken Morvellane bitmap: its width is negative (-1)",
-    "broken_most_negative_height": "broken Morvellane bitmap: its height is impossible "
-    "(-2147483648)",
-    "broken_no_width": "broken Morvellane bitmap: it has no pixels (0 x 5)",
-    "broken_no_height": "broken Morvellane bitmap: it has no pixels (5 x 0)",
-    "large_header_65536x65536": "broken Morvellane bitmap: 65536 x 65536 pixels take "
-    "8589934658 bytes, more than a bitmap file holds",
+    "broken_header_cut_50": "header-cut-short",
+    "broken_negative_width": "negative-width",
+    "broken_most_negative_height": "impossible-size",
+    "broken_no_width": "impossible-size",
+    "broken_no_height": "impossible-size",
+    "large_header_65536x65536": "impossible-size",
 }
 
 
@@ -186,8 +184,7 @@ BROKEN = {
 def test_unreadable_headers_are_refused_not_handed_on(name):
     with pytest.raises(OSError) as refused:
         Image.open(entry(name).path)
-    assert type(refused.value) is OSError and str(refused.value) == BROKEN[name]
-    assert refused.value.reason in ("header-cut-short", "negative-width", "impossible-size")
+    assert type(refused.value) is OSError and refused.value.reason == BROKEN[name]
 
 
 def test_decompression_bomb_limit(monkeypatch):

@@ -1,8 +1,9 @@
-// Writes the files the Python tests read, made by the fixture builder, with
-// the pixels each must decode to, from the hand-written channel tables:
-//   NAME.bmp and NAME.rgb (RGB rows, top row first), listed in manifest.tsv
-//   as "KIND<TAB>NAME<TAB>WIDTH<TAB>ROWS" (a header alone: its fields);
-//   levels.bin, the 5-bit and then the 6-bit table, for the fuzz pass.
+// Writes the files the Python tests (and tests/reasons/same_reasons.py) read,
+// made by the fixture builder, with the pixels each must decode to, from the
+// hand-written channel tables: NAME.bmp and NAME.rgb (RGB rows, top row
+// first), listed in manifest.tsv as "KIND<TAB>NAME<TAB>WIDTH<TAB>ROWS" (a
+// header alone: its fields); levels.bin, the 5-bit and then the 6-bit table,
+// for the fuzz pass.
 // Kinds: picture (exact), short (rows missing; NAME.rgb has the whole pixels
 // the file holds and black for the rest), broken (a Morvellane header that
 // cannot be read: impossible sizes, or cut short), large (a header alone, too
@@ -21,36 +22,8 @@
 namespace {
 
 using fixtures::Defect;
+using fixtures::mixed_picture;
 using fixtures::MorvellaneBuilder;
-
-// Every pixel differs from its neighbours in every channel, so that a
-// shifted row or column, or rows in the wrong order, show.
-MorvellaneBuilder mixed(int32_t width, int32_t height) {
-  MorvellaneBuilder b(width, height);
-  for (uint32_t r = 0; r < b.rows(); ++r)
-    for (uint32_t x = 0; x < b.width(); ++x)
-      b.pixel(x, r, static_cast<uint16_t>((r * 7919u + x * 131u) * 2654435761u >> 11));
-  return b;
-}
-
-// RGB rows, top row first, of the first `stored_pixels` stored pixels; the
-// others black. The top row is the last stored row when the height is
-// positive.
-std::vector<uint8_t> expected_rgb(const MorvellaneBuilder& b, size_t stored_pixels) {
-  const size_t row_bytes = 3 * static_cast<size_t>(b.width());
-  std::vector<uint8_t> out(row_bytes * b.rows(), 0);
-  for (uint32_t r = 0; r < b.rows() && r * size_t{b.width()} < stored_pixels; ++r) {
-    const uint32_t y = b.header().biHeight > 0 ? b.rows() - 1 - r : r;
-    for (uint32_t x = 0; x < b.width() && r * size_t{b.width()} + x < stored_pixels; ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, r));
-      uint8_t* p = &out[y * row_bytes + 3 * x];
-      p[0] = e.r;
-      p[1] = e.g;
-      p[2] = e.b;
-    }
-  }
-  return out;
-}
 
 struct Writer {
   std::string dir;
@@ -67,23 +40,20 @@ struct Writer {
   void picture(const std::string& name, const MorvellaneBuilder& b, size_t extra = 0) {
     std::vector<uint8_t> file = b.build();
     file.resize(file.size() + extra, 0xA5);  // bytes after the rows are not the picture's
-    const std::vector<uint8_t> rgb = expected_rgb(b, size_t{b.width()} * b.rows());
+    const std::vector<uint8_t> rgb = fixtures::expected_rows(b, "rgb", true);
     put("picture", name, file, b.width(), b.rows(), &rgb);
   }
   // The file cut to `size` bytes: the whole pixels it holds, the rest black.
   void cut(const std::string& name, const MorvellaneBuilder& b, size_t size) {
     std::vector<uint8_t> file = b.build();
     file.resize(size);
-    const std::vector<uint8_t> rgb = expected_rgb(b, size <= 66 ? 0 : (size - 66) / 2);
+    const std::vector<uint8_t> rgb =
+        fixtures::expected_rows(b, "rgb", true, 0, 0, size <= 66 ? 0 : (size - 66) / 2);
     put("short", name, file, b.width(), b.rows(), &rgb);
   }
   // A header alone, declaring `width` x `height`.
   void header(const char* kind, const std::string& name, int32_t width, int32_t height) {
-    MorvellaneBuilder b(0, 0);
-    b.header().biWidth = width;
-    b.header().biHeight = height;
-    b.header().biSizeImage = fixtures::marker_size_image(width, height);
-    put(kind, name, b.build(), width, height, nullptr);
+    put(kind, name, fixtures::header_only(width, height).build(), width, height, nullptr);
   }
 };
 
@@ -102,33 +72,33 @@ int main(int argc, char** argv) {
   // many reads that end within a row, and rows longer than a read.
   w.picture("chart_173x97", fixtures::colour_chart(173, 97));
   w.picture("chart_320x240", fixtures::colour_chart(320, 240));
-  w.picture("pixel_1x1", mixed(1, 1));
-  w.picture("pixel_top_down_1x-1", mixed(1, -1));
-  w.picture("mixed_2x3", mixed(2, 3));
-  w.picture("mixed_3x-2", mixed(3, -2));
-  w.picture("mixed_5x7", mixed(5, 7));
-  w.picture("mixed_top_down_255x-128", mixed(255, -128));
-  w.picture("mixed_trailing_bytes_7x5", mixed(7, 5), 100);
-  w.picture("large_2049x1537", mixed(2049, 1537));
-  w.picture("large_top_down_1921x-1081", mixed(1921, -1081));
-  w.picture("wide_140001x2", mixed(140001, 2));
-  w.picture("tall_1x3001", mixed(1, 3001));
+  w.picture("pixel_1x1", mixed_picture(1, 1));
+  w.picture("pixel_top_down_1x-1", mixed_picture(1, -1));
+  w.picture("mixed_2x3", mixed_picture(2, 3));
+  w.picture("mixed_3x-2", mixed_picture(3, -2));
+  w.picture("mixed_5x7", mixed_picture(5, 7));
+  w.picture("mixed_top_down_255x-128", mixed_picture(255, -128));
+  w.picture("mixed_trailing_bytes_7x5", mixed_picture(7, 5), 100);
+  w.picture("large_2049x1537", mixed_picture(2049, 1537));
+  w.picture("large_top_down_1921x-1081", mixed_picture(1921, -1081));
+  w.picture("wide_140001x2", mixed_picture(140001, 2));
+  w.picture("tall_1x3001", mixed_picture(1, 3001));
 
   const MorvellaneBuilder chart = fixtures::colour_chart(64, 64);
   const size_t whole = 66 + 2 * 64 * 64;
   w.cut("short_half_64x64", chart, 66 + (whole - 66) / 2);
   w.cut("short_one_byte_64x64", chart, whole - 1);
   w.cut("short_header_only_64x64", chart, 66);
-  w.cut("short_mid_row_top_down_5x-7", mixed(5, -7), 66 + 2 * 5 * 3 + 4);
+  w.cut("short_mid_row_top_down_5x-7", mixed_picture(5, -7), 66 + 2 * 5 * 3 + 4);
 
   w.header("broken", "broken_negative_width", -1, 1);
   w.header("broken", "broken_most_negative_height", 1, INT32_MIN);
   w.header("broken", "broken_no_width", 0, 5);
   w.header("broken", "broken_no_height", 5, 0);
-  std::vector<uint8_t> cut_header = mixed(4, 4).build();
-  cut_header.resize(50);
-  w.put("broken", "broken_header_cut_50", cut_header, 4, 4, nullptr);
+  w.put("broken", "broken_header_cut_50", fixtures::first_bytes(mixed_picture(4, 4).build(), 50), 4,
+        4, nullptr);
   w.header("large", "large_header_20000x20000", 20000, 20000);
+  w.header("large", "large_header_40000x40000", 40000, 40000);
   w.header("large", "large_header_65536x65536", 65536, 65536);
 
   // Standard BMPs, among them 16-bit bit-field files with their pixels at
@@ -149,11 +119,11 @@ int main(int argc, char** argv) {
       {Defect::kZeroSizeImage, "other_bitfields_565_zero_size"},
   };
   for (const auto& o : others) {
-    MorvellaneBuilder b = mixed(6, 4);
+    MorvellaneBuilder b = mixed_picture(6, 4);
     b.defect(o.defect);
     w.put("other", o.name, b.build(), 6, 4, nullptr);
   }
-  const std::vector<uint8_t> small = mixed(2, 2).build();
+  const std::vector<uint8_t> small = mixed_picture(2, 2).build();
   for (size_t cut : {size_t{0}, size_t{25}, size_t{37}})
     w.put("other", "other_cut_" + std::to_string(cut),
           std::vector<uint8_t>(small.begin(), small.begin() + cut), 0, 0, nullptr);

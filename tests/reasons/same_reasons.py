@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The same broken files through every front end: each must refuse each file
-for the same reason, in the same words (reasons.tsv, written by broken_files).
+for the same reason, in the same words (EXPECTED below; the files are the
+fixture builder's, as tests/python/write_fixtures.cpp writes them).
 
 Front ends, each as its users meet it: mrvhost.exe under Wine (the plug-in's
 refusal explained), mrvconvert to PNG and to JPEG, the Python module's
@@ -23,14 +24,30 @@ from pathlib import Path
 NATIVE, WIN32, WASM32, WORK = (Path(a).resolve() for a in sys.argv[1:5])
 LIMIT_MIB = 256
 
+# What every front end must say of each file, written out by hand: rows
+# missing, past the 256 MiB every front end is given (and past the plug-in's
+# 32-bit block), the header cut short, impossible sizes, another bitmap.
+EXPECTED = {
+    "short_half_64x64": "truncated Morvellane bitmap: the file ends after 4162 of the 8258 bytes "
+    "of its 64 x 64 pixels",
+    "large_header_40000x40000": "Morvellane bitmap too large: 40000 x 40000 pixels, more than "
+    "the limit of 256 MiB decoded",
+    "broken_header_cut_50": "Morvellane bitmap cut short: the file ends after 50 of the 66 bytes "
+    "of its header",
+    "broken_negative_width": "broken Morvellane bitmap: its width is negative (-1)",
+    "broken_no_width": "broken Morvellane bitmap: it has no pixels (0 x 5)",
+    "broken_most_negative_height": "broken Morvellane bitmap: its height is impossible "
+    "(-2147483648)",
+    "other_24_bits": "not a Morvellane bitmap",
+}
 # Where a front end's words differ from the table by design: the plug-in's
 # limit is its 32-bit block; Pillow's own decompression-bomb check answers a
 # picture this large before any reader does.
 OVERRIDES = {
-    ("mrvhost", "too_large"): "Morvellane bitmap too large: 40000 x 40000 pixels, more than the "
-    "limit of 4294967295 bytes decoded",
-    ("pillow", "too_large"): "Image size (1600000000 pixels) exceeds limit of 178956970 pixels, "
-    "could be decompression bomb DOS attack.",
+    ("mrvhost", "large_header_40000x40000"): "Morvellane bitmap too large: 40000 x 40000 "
+    "pixels, more than the limit of 4294967295 bytes decoded",
+    ("pillow", "large_header_40000x40000"): "Image size (1600000000 pixels) exceeds limit of "
+    "178956970 pixels, could be decompression bomb DOS attack.",
 }
 # Front ends that hand other files to another reader instead of refusing them.
 DELEGATE_OTHERS = {"pillow", "qt5", "qt6", "gdk-pixbuf"}
@@ -147,12 +164,10 @@ def web(files):
 def main():
     WORK.mkdir(parents=True, exist_ok=True)
     probes = NATIVE / "tests" / "reasons"
-    r = run([str(probes / "broken_files"), str(WORK)])
+    r = run([str(NATIVE / "tests" / "python" / "write_python_fixtures"), str(WORK)])
     if r.returncode != 0:
-        sys.exit(f"same_reasons: broken_files failed: {r.stderr}")
-    table = [line.split("\t") for line in (WORK / "reasons.tsv").read_text().splitlines()]
-    files = {name: WORK / f"{name}.bmp" for name, _reason, _text in table}
-    expected = {name: text for name, _reason, text in table}
+        sys.exit(f"same_reasons: write_python_fixtures failed: {r.stderr}")
+    files = {name: WORK / f"{name}.bmp" for name in EXPECTED}
 
     # The build tree's loader cache and MIME database, as the tests use them.
     pixbuf = dict(line.split("=", 1) for line in
@@ -172,13 +187,13 @@ def main():
     for front_end, words_of in front_ends.items():
         key = front_end.split()[0]
         mine = {n: p for n, p in files.items()
-                if not (n == "not_morvellane" and key in DELEGATE_OTHERS)}
+                if not (n == "other_24_bits" and key in DELEGATE_OTHERS)}
         got = words_of(mine)
         for name in mine:
-            want = OVERRIDES.get((key, name), expected[name])
+            want = OVERRIDES.get((key, name), EXPECTED[name])
             ok = got.get(name) == want
             checked += 1
-            print(f"{'ok ' if ok else 'BAD'} {front_end:16} {name:18} {got.get(name)}")
+            print(f"{'ok ' if ok else 'BAD'} {front_end:16} {name:27} {got.get(name)}")
             if not ok:
                 wrong.append(f"{front_end}, {name}: said {got.get(name)!r}, expected {want!r}")
     if wrong:

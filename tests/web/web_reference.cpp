@@ -21,6 +21,7 @@
 #include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/reference_decode.h"
 
+using fixtures::header_only;
 using fixtures::MorvellaneBuilder;
 
 namespace {
@@ -115,33 +116,13 @@ Answer core_answer(const std::vector<uint8_t>& file) {
 
 // ---- from the definition ----
 
-// RGBA top row first: the top row is the last stored one when the height is
-// positive.
+// RGBA top row first, from the channel tables.
 Answer expected_rgba(const MorvellaneBuilder& b) {
   Answer a;
   a.width = b.width();
   a.height = b.rows();
-  a.rgba.resize(static_cast<size_t>(a.width) * a.height * 4);
-  for (uint32_t r = 0; r < b.rows(); ++r) {
-    const uint32_t y = b.header().biHeight > 0 ? b.rows() - 1 - r : r;
-    for (uint32_t x = 0; x < b.width(); ++x) {
-      const fixtures::Bgr e = fixtures::expected_bgr(b.pixel(x, r));
-      uint8_t* p = &a.rgba[(static_cast<size_t>(y) * a.width + x) * 4];
-      p[0] = e.r;
-      p[1] = e.g;
-      p[2] = e.b;
-      p[3] = 0xFF;
-    }
-  }
+  a.rgba = fixtures::expected_rows(b, "rgbx", true);
   return a;
-}
-
-MorvellaneBuilder declaring(int32_t width, int32_t height) {
-  MorvellaneBuilder b(0, 0);  // the header alone
-  b.header().biWidth = width;
-  b.header().biHeight = height;
-  b.header().biSizeImage = fixtures::marker_size_image(width, height);
-  return b;
 }
 
 bool write_fixtures(const std::string& dir) {
@@ -202,16 +183,17 @@ bool write_fixtures(const std::string& dir) {
   longer.resize(chart.size() + 5, 0xEE);
   put("trailing_bytes", longer, expected_rgba(fixtures::colour_chart(7, 3)));
 
-  refused("no_width", declaring(0, 5).build(), "impossible-size", mrvln::REASON_IMPOSSIBLE_SIZE);
-  refused("negative_width", declaring(-4, 2).build(), "negative-width",
+  refused("no_width", header_only(0, 5).build(), "impossible-size", mrvln::REASON_IMPOSSIBLE_SIZE);
+  refused("negative_width", header_only(-4, 2).build(), "negative-width",
           mrvln::REASON_NEGATIVE_WIDTH);
-  refused("most_negative_height", declaring(1, INT32_MIN).build(), "impossible-size",
+  refused("most_negative_height", header_only(1, INT32_MIN).build(), "impossible-size",
           mrvln::REASON_IMPOSSIBLE_SIZE);
   // RGBA of 8192 x 8192 is exactly 256 MiB: within the limit, the header
   // alone is truncated; one more row is too large.
-  refused("limit_exactly", declaring(8192, 8192).build(), "truncated", mrvln::REASON_TRUNCATED);
-  refused("limit_passed", declaring(8192, 8193).build(), "too-large", mrvln::REASON_TOO_LARGE);
-  refused("beyond_32_bits", declaring(0x7FFFFFFF, 1).build(), "too-large", mrvln::REASON_TOO_LARGE);
+  refused("limit_exactly", header_only(8192, 8192).build(), "truncated", mrvln::REASON_TRUNCATED);
+  refused("limit_passed", header_only(8192, 8193).build(), "too-large", mrvln::REASON_TOO_LARGE);
+  refused("beyond_32_bits", header_only(0x7FFFFFFF, 1).build(), "too-large",
+          mrvln::REASON_TOO_LARGE);
   return manifest.write() && ok;
 }
 

@@ -67,14 +67,9 @@ std::vector<std::unique_ptr<Sample>> make_samples() {
   std::vector<std::unique_ptr<Sample>> out;
   for (const Recipe& s : recipes) {
     fixtures::MorvellaneBuilder b = s.shape == kHeaderOnly
-                                        ? fixtures::MorvellaneBuilder(0, 0)
+                                        ? fixtures::header_only(s.width, s.height)
                                         : fixtures::colour_chart(s.width, s.height);
     if (s.shape == kNegativeWidth) b.header().biWidth = -s.width;
-    if (s.shape == kHeaderOnly) {
-      b.header().biWidth = s.width;
-      b.header().biHeight = s.height;
-      b.header().biSizeImage = fixtures::marker_size_image(s.width, s.height);
-    }
     std::vector<uint8_t> bytes = b.build();
     bytes.resize(bytes.size() - s.cut);
     std::unique_ptr<Sample> sample(new Sample);
