@@ -12,6 +12,11 @@ Refusal refuse(Reason reason, const SizeFields& size, uint64_t have, uint64_t bo
   return Refusal{reason, size.width, size.height, have, bound};
 }
 
+// A refusal of a picture the reader has started on.
+Refusal refuse(Reason reason, const Reader& reader, uint64_t have, uint64_t bound) {
+  return Refusal{reason, reader.stored_width, reader.stored_height, have, bound};
+}
+
 constexpr Refusal ACCEPTED = {REASON_NONE, 0, 0, 0, 0};
 
 // This processor's fastest path, asked once: the question (cpuid) traps to
@@ -215,8 +220,7 @@ Refusal reader_start(Reader* reader, ByteView header, const OutputLayout& layout
 
 Refusal reader_check_file_size(const Reader& reader, uint64_t file_size) {
   if (file_size >= reader.file_size) return ACCEPTED;
-  const SizeFields size = {reader.stored_width, reader.stored_height};
-  return refuse(REASON_TRUNCATED, size, file_size, reader.file_size);
+  return refuse(REASON_TRUNCATED, reader, file_size, reader.file_size);
 }
 
 bool reader_set_output(Reader* reader, uint8_t* output, uint64_t size) {
@@ -286,13 +290,11 @@ uint64_t reader_bytes_wanted(const Reader& reader) {
 
 Refusal reader_finish(const Reader& reader) {
   if (reader.height != 0 && reader.rows_done == reader.height) return ACCEPTED;
-  const SizeFields size = {reader.stored_width, reader.stored_height};
-  return refuse(REASON_TRUNCATED, size, reader.received, reader.file_size);
+  return refuse(REASON_TRUNCATED, reader, reader.received, reader.file_size);
 }
 
 Refusal reader_out_of_memory(const Reader& reader) {
-  const SizeFields size = {reader.stored_width, reader.stored_height};
-  return refuse(REASON_OUT_OF_MEMORY, size, 0, 0);
+  return refuse(REASON_OUT_OF_MEMORY, reader, 0, 0);
 }
 
 Refusal reader_decode(Reader* reader, ByteView file) {

@@ -203,8 +203,9 @@ PyObject* py_decode(PyObject*, PyObject* args, PyObject* kwargs) {
 // its line table, in the two layouts Pillow has had: the mode a string until
 // 11.x, an enumeration from 12.0. Pillow hands it out as the capsule
 // ImagingCore.ptr, named "PIL Imaging" until 10.x, "Pillow Imaging" after.
-struct ImagingUntil11 {
-  char mode[7];
+template <class Mode>
+struct ImagingRecord {
+  Mode mode;
   int type, depth, bands, xsize, ysize;
   void* palette;
   uint8_t** image8;
@@ -214,20 +215,14 @@ struct ImagingUntil11 {
   void* blocks;
   int pixelsize, linesize;
 };
-struct ImagingFrom12 {
-  int mode;
-  int type, depth, bands, xsize, ysize;
-  void* palette;
-  uint8_t** image8;
-  int32_t** image32;
-  char** image;
-  char* block;
-  void* blocks;
-  int pixelsize, linesize;
+struct ModeName {
+  char text[7];
 };
+using ImagingUntil11 = ImagingRecord<ModeName>;
+using ImagingFrom12 = ImagingRecord<int>;
 
 bool mode_rgb(const ImagingUntil11& r) {
-  return memcmp(r.mode, "RGB", 4) == 0;
+  return memcmp(r.mode.text, "RGB", 4) == 0;
 }
 bool mode_rgb(const ImagingFrom12& r) {
   return r.mode == 12;  // IMAGING_MODE_RGB
