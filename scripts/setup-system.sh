@@ -31,6 +31,10 @@ PACKAGES=(
   python3-pytest
   clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
   libclang-rt-14-dev-wasm32 nodejs npm chromium
+  libdeflate-dev libpng-dev
+  gimp libgimp2.0-dev
+  imagemagick libmagickcore-6.q16-dev php-cli php-imagick
+  libvips-dev libvips-tools
 )
 # qemu-user is handled apart (step 2), since its version matters.
 
