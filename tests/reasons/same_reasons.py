@@ -6,7 +6,8 @@ fixture builder's, as tests/python/write_fixtures.cpp writes them).
 Front ends, each as its users meet it: mrvhost.exe under Wine (the plug-in's
 refusal explained), mrvconvert to PNG and to JPEG, the Python module's
 decode() and Pillow's Image.open().load(), the npm package's decode() in
-Node, QImageReader with the Qt 5 and Qt 6 plug-ins, gdk_pixbuf_new_from_file.
+Node, QImageReader with the Qt 5 and Qt 6 plug-ins, gdk_pixbuf_new_from_file,
+convert with the ImageMagick coder.
 Where a front end has a limit of its own, it is set to the 256 MiB the table
 names; the plug-in's is its 32-bit block, which its words name instead.
 
@@ -48,9 +49,11 @@ OVERRIDES = {
     "pixels, more than the limit of 4294967295 bytes decoded",
     ("pillow", "large_header_40000x40000"): "Image size (1600000000 pixels) exceeds limit of "
     "178956970 pixels, could be decompression bomb DOS attack.",
+    # ImageMagick's own limits (Debian's policy.xml: 16000 pixels a side).
+    ("imagemagick", "large_header_40000x40000"): "width or height exceeds limit",
 }
 # Front ends that hand other files to another reader instead of refusing them.
-DELEGATE_OTHERS = {"pillow", "qt5", "qt6", "gdk-pixbuf"}
+DELEGATE_OTHERS = {"pillow", "qt5", "qt6", "gdk-pixbuf", "imagemagick"}
 
 
 def run(args, env=None, cwd=None):
@@ -161,6 +164,21 @@ def web(files):
     return json.loads(r.stdout) if r.returncode == 0 else {n: r.stderr for n in files}
 
 
+def imagemagick(files):
+    """convert with the tree's coder reads every file in one process, and a
+    good file after them: its words are the line that names each file."""
+    env = dict(line.split("=", 1) for line in
+               (NATIVE / "readers" / "imagemagick" / "imagemagick.env").read_text().splitlines())
+    env.update({k: v for k, v in sanitizer_env().items() if k != "PYTHONMALLOC"})
+    good = WORK / "chart_173x97.bmp"
+    r = run(["convert", *map(str, files.values()), str(good), "-print", "%f\n", "null:"], env=env)
+    if r.stdout.strip() != good.name:
+        return {n: f"(the good file after them was not read: {r.stderr})" for n in files}
+    lines = r.stderr.splitlines()
+    return {n: next((line.split(": ", 1)[1].split(f" `{p}'")[0] for line in lines
+                     if f"`{p}'" in line), "(no message)") for n, p in files.items()}
+
+
 def main():
     WORK.mkdir(parents=True, exist_ok=True)
     probes = NATIVE / "tests" / "reasons"
@@ -183,6 +201,8 @@ def main():
         "qt6": probe(probes / "qt6_probe", {"QT_IMAGEIO_MAXALLOC": str(LIMIT_MIB)}),
         "gdk-pixbuf": probe(probes / "pixbuf_probe", pixbuf),
     }
+    if (NATIVE / "readers" / "imagemagick" / "imagemagick.env").exists():
+        front_ends["imagemagick"] = imagemagick
     checked, wrong = 0, []
     for front_end, words_of in front_ends.items():
         key = front_end.split()[0]
