@@ -66,6 +66,10 @@ def front_ends():
     ends["web"] = (["node", str(ROOT / "bench" / "web" / "loop.mjs")],
                    {"MRVLN_WEB_PACKAGE": str(WEB / "readers" / "web" / "package")},
                    ["decode", "decode-into", "decoder-into"], False)
+    ends["imagemagick"] = (["/usr/bin/python3", str(ROOT / "bench" / "imagemagick" / "loop.py")],
+                           {"MRVLN_MAGICK_ENV": str(READERS / "readers" / "imagemagick" /
+                                                    "imagemagick.env")},
+                           ["convert-png", "convert-read", "php-png"], True)
     return ends
 
 
