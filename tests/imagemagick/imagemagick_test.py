@@ -16,6 +16,7 @@ if set, is the sanitizer runtime an instrumented module needs. Exits 77
 (skipped) when an installed copy of the module would answer for "without".
 """
 
+import concurrent.futures
 import hashlib
 import json
 import os
@@ -159,9 +160,13 @@ def standard(fixtures):
     manifest = [line.split("\t") for line in (fixtures / "manifest.tsv").read_text().splitlines()]
     files = [fixtures / f"{name}.bmp" for kind, name, *_ in manifest if kind == "other"]
     files += sorted(BMPSUITE.glob("*/*.bmp"))
-    for f in files:
+    def both(f):
         args = ["convert", f, "-print", "%m %w %h %A\n", "-depth", "16", "rgba:-"]
-        stock, ours = run(args, STOCK), run(args, WITH)
+        return f, run(args, STOCK), run(args, WITH)
+
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        results = list(pool.map(both, files))
+    for f, stock, ours in results:
         same = (ours.returncode, ours.stdout, ours.stderr) == (stock.returncode, stock.stdout,
                                                                stock.stderr)
         said = stock.stdout.partition(b"\n")[0] if stock.returncode == 0 else words(stock.stderr)
