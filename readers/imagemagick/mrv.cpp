@@ -154,17 +154,25 @@ Image* ReadMRVImage(const ImageInfo* image_info, ExceptionInfo* exception) {
     (void)CloseBlob(image);
     return GetFirstImageInList(image);
   }
-  if (SetImageExtent(image, image->columns, image->rows) == MagickFalse) {
-    InheritException(exception, &image->exception);
+  // A file too short for its rows is refused before ImageMagick sizes a
+  // pixel cache for it (one that shrinks meanwhile, at its end), but after
+  // the size limits the pixel cache would apply first, in its words.
+  if (image->columns > GetMagickResourceLimit(WidthResource) ||
+      image->rows > GetMagickResourceLimit(HeightResource)) {
+    (void)ThrowMagickException(exception, GetMagickModule(), ImageError,
+                               "WidthOrHeightExceedsLimit", "`%s'", image->filename);
     (void)CloseBlob(image);
     return DestroyImageList(image);
   }
-  // A file too short for its rows is refused before any row is read; one
-  // that shrinks meanwhile, at its end.
   const MagickSizeType size = GetBlobSize(image);
   if (size > static_cast<MagickSizeType>(start)) {
     const mrvln::Refusal cut = mrvln::reader_check_file_size(reader, size - start);
     if (cut.reason != mrvln::REASON_NONE) return refuse(image, cut, exception);
+  }
+  if (SetImageExtent(image, image->columns, image->rows) == MagickFalse) {
+    InheritException(exception, &image->exception);
+    (void)CloseBlob(image);
+    return DestroyImageList(image);
   }
   const RowsResult rows = read_rows(image, &reader, exception);
   if (rows == ROWS_NO_MEMORY) return refuse(image, mrvln::reader_out_of_memory(reader), exception);
