@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # After the ImageMagick coder's package is installed, with nothing set: the
-# README's commands (convert, and PHP's Imagick in three lines) on the
+# README's commands (convert, and PHP's Imagick) on the
 # odd-width sample, then installed_check.py on the fixture builder's files
 # and BMP Suite's.
 # Usage: tests/imagemagick/installed_check.sh SAMPLES_DIR   (exits non-zero on failure)
@@ -20,7 +20,7 @@ mkdir "$TMP/fixtures" "$TMP/run"
 cp "$SAMPLES/colour_chart_odd_173x97.bmp" "$TMP/run/"
 cd "$TMP/run"
 convert colour_chart_odd_173x97.bmp convert.png || echo "FAIL: convert"
-php -r '$im = new Imagick("colour_chart_odd_173x97.bmp");
-$im->writeImage("php.png");' || echo "FAIL: PHP's Imagick"
+php -r '(new Imagick("colour_chart_odd_173x97.bmp"))->writeImage("php.png");' ||
+  echo "FAIL: PHP's Imagick"
 /usr/bin/python3 -I "$ROOT/tests/imagemagick/installed_check.py" "$TMP/fixtures" \
   "$ROOT/tests/fixtures/bmpsuite" "$ROOT/tests/reasons/same_reasons.py" convert.png php.png
