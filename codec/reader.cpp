@@ -215,6 +215,7 @@ Refusal reader_start(Reader* reader, ByteView header, const OutputLayout& layout
   reader->flip = layout.row_order == ROWS_TOP_FIRST && size.height > 0;
   reader->path = fastest_path();
   reader->received = PIXEL_DATA_OFFSET;
+  reader->rows_end = reader->height;
   return ACCEPTED;
 }
 
@@ -247,7 +248,7 @@ uint32_t reader_feed(Reader* reader, ByteView bytes) {
   const uint32_t size = pixel_bytes(r.format);
   const uint8_t* from = bytes.data;
   uint32_t left = bytes.size;
-  while (left > 0 && r.rows_done < r.height) {
+  while (left > 0 && r.rows_done < r.rows_end) {
     // reader_start bounds stride * height by SIZE_MAX, and reader_set_output
     // the block by the output size, so the row and its pixels lie inside; a
     // table's rows are the caller's to size.
@@ -284,8 +285,20 @@ uint32_t reader_feed(Reader* reader, ByteView bytes) {
   return taken;
 }
 
+uint64_t reader_seek_rows(Reader* reader, uint32_t first, uint32_t count) {
+  Reader& r = *reader;
+  if (first >= r.height || count == 0 || count > r.height - first) return 0;
+  r.rows_done = first;
+  r.pixels_done = 0;
+  r.has_half_pixel = false;
+  r.rows_end = first + count;
+  r.received = PIXEL_DATA_OFFSET + 2ull * r.width * first;
+  return r.received;
+}
+
 uint64_t reader_bytes_wanted(const Reader& reader) {
-  return reader.file_size - reader.received;
+  const uint64_t rows_after = reader.height - reader.rows_end;
+  return reader.file_size - 2 * reader.width * rows_after - reader.received;
 }
 
 Refusal reader_finish(const Reader& reader) {

@@ -95,6 +95,7 @@ struct Reader {
   uint64_t received;     // bytes of the file taken, the header's included
   uint8_t half_pixel;    // the first byte of a pixel split between two chunks
   bool has_half_pixel;
+  uint32_t rows_end;  // the feed stops before this stored row
 };
 
 // Tests `header` (the file's first bytes; the first 66 are all it reads) and
@@ -124,7 +125,14 @@ bool reader_set_output_rows(Reader* reader, uint8_t* const* rows, uint32_t count
 // before reader_set_output or reader_set_output_rows.
 uint32_t reader_feed(Reader* reader, ByteView bytes);
 
-// The stored bytes still due.
+// For callers that take the rows a strip at a time, in any order, as image
+// libraries ask for them: the next bytes fed are those of stored rows `first`
+// to `first + count - 1`, and the feed takes no more. Returns where they
+// begin in the file; 0, with nothing changed, when the picture has no such
+// rows. The rows written before stay.
+uint64_t reader_seek_rows(Reader* reader, uint32_t first, uint32_t count);
+
+// The stored bytes still due (up to the end of the rows sought, if any).
 uint64_t reader_bytes_wanted(const Reader& reader);
 
 // At the end of the file: REASON_NONE when every row has arrived, else

@@ -104,7 +104,7 @@ fault row_overrun codec/reader.cpp \
   'left / 2 < due ? left / 2 : due;' 'left / 2 < due + 1 ? left / 2 : due + 1;' \
   'a chunk longer than the rest of its row runs a pixel past the row'
 fault rows_past_end codec/reader.cpp \
-  'while (left > 0 && r.rows_done < r.height) {' 'while (left > 0 && r.rows_done <= r.height) {' \
+  'while (left > 0 && r.rows_done < r.rows_end) {' 'while (left > 0 && r.rows_done <= r.rows_end) {' \
   'bytes past the last row are converted'
 fault last_row_missing codec/reader.cpp \
   'reader.rows_done == reader.height) return ACCEPTED;' 'reader.rows_done + 1 >= reader.height) return ACCEPTED;' \

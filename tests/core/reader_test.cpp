@@ -310,6 +310,38 @@ TEST(Reader, TruncatedFeedWritesNothingPastItsProgress) {
   }
 }
 
+// Strips of rows in any order, as image libraries ask for them: each strip
+// takes its own rows' bytes and no more, and together they give the picture.
+TEST(Reader, StripsSoughtInAnyOrderMakeThePicture) {
+  std::mt19937 random(26);
+  for (const LayoutCase& c : kLayouts) {
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " order " << c.order);
+    const MorvellaneBuilder b = mixed_picture(c.width, c.height);
+    const std::vector<uint8_t> file = b.build();
+    const OutputLayout layout = layout_of(c.format, c.order, c.alignment);
+    Reader reader;
+    ASSERT_EQ(mrvln::reader_start(&reader, view(file), layout).reason, mrvln::REASON_NONE);
+    std::vector<uint8_t> out(reader.output_size, kCanary);
+    ASSERT_TRUE(mrvln::reader_set_output(&reader, out.data(), out.size()));
+    std::vector<uint32_t> firsts;
+    for (uint32_t row = 0; row < reader.height; row += 2) firsts.push_back(row);
+    std::shuffle(firsts.begin(), firsts.end(), random);
+    const uint64_t row_bytes = 2ull * b.width();
+    for (const uint32_t first : firsts) {
+      const uint32_t count = std::min(2u, reader.height - first);
+      const uint64_t at = mrvln::reader_seek_rows(&reader, first, count);
+      ASSERT_EQ(at, 66 + row_bytes * first);
+      ASSERT_EQ(mrvln::reader_bytes_wanted(reader), row_bytes * count);
+      const std::vector<uint8_t> rest(file.begin() + static_cast<long>(at), file.end());
+      EXPECT_EQ(mrvln::reader_feed(&reader, view(rest)), row_bytes * count);
+    }
+    EXPECT_TRUE(out == expected_block(b, layout, reader.stride));
+    EXPECT_EQ(mrvln::reader_seek_rows(&reader, reader.height, 1), 0u);
+    EXPECT_EQ(mrvln::reader_seek_rows(&reader, 0, reader.height + 1), 0u);
+    EXPECT_EQ(mrvln::reader_seek_rows(&reader, 0, 0), 0u);
+  }
+}
+
 TEST(Reader, TakesNothingWithoutRoomOrOnceComplete) {
   const MorvellaneBuilder b = mixed_picture(3, 2);
   const std::vector<uint8_t> file = b.build();
