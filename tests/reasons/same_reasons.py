@@ -7,7 +7,7 @@ Front ends, each as its users meet it: mrvhost.exe under Wine (the plug-in's
 refusal explained), mrvconvert to PNG and to JPEG, the Python module's
 decode() and Pillow's Image.open().load(), the npm package's decode() in
 Node, QImageReader with the Qt 5 and Qt 6 plug-ins, gdk_pixbuf_new_from_file,
-convert with the ImageMagick coder.
+convert with the ImageMagick coder, libvips' loader as `vips copy` reads.
 Where a front end has a limit of its own, it is set to the 256 MiB the table
 names; the plug-in's is its 32-bit block, which its words name instead.
 
@@ -51,9 +51,13 @@ OVERRIDES = {
     "178956970 pixels, could be decompression bomb DOS attack.",
     # ImageMagick's own limits (Debian's policy.xml: 16000 pixels a side).
     ("imagemagick", "large_header_40000x40000"): "width or height exceeds limit",
+    # libvips holds a strip at a time, never the picture: no limit applies,
+    # and the header's 3.2 GB of rows are missing.
+    ("vips", "large_header_40000x40000"): "truncated Morvellane bitmap: the file ends after 66 "
+    "of the 3200000066 bytes of its 40000 x 40000 pixels",
 }
 # Front ends that hand other files to another reader instead of refusing them.
-DELEGATE_OTHERS = {"pillow", "qt5", "qt6", "gdk-pixbuf", "imagemagick"}
+DELEGATE_OTHERS = {"pillow", "qt5", "qt6", "gdk-pixbuf", "imagemagick", "vips"}
 
 
 def run(args, env=None, cwd=None):
@@ -203,6 +207,10 @@ def main():
     }
     if (NATIVE / "readers" / "imagemagick" / "imagemagick.env").exists():
         front_ends["imagemagick"] = imagemagick
+    if (probes / "vips_probe").exists():  # the build tree's libvips home
+        vips = dict(line.split("=", 1) for line in
+                    (probes / "vips_probe.env").read_text().splitlines() if "=" in line)
+        front_ends["vips"] = probe(probes / "vips_probe", vips)
     checked, wrong = 0, []
     for front_end, words_of in front_ends.items():
         key = front_end.split()[0]
