@@ -1,8 +1,10 @@
 // mrvconvert as a user runs it: trees of fixture files converted to PNG, each
-// decoded again by Qt's own PNG reader and compared with the builder's
-// pixels through the hand-written channel tables; runs killed in the middle;
-// a full disk and a read-only folder in a mount namespace of their own.
+// decoded again by Qt's PNG reader, by libpng itself, by Pillow and by
+// ImageMagick and compared with the builder's pixels through the
+// hand-written channel tables; runs killed in the middle; a full disk and a
+// read-only folder in a mount namespace of their own.
 #include <fcntl.h>
+#include <png.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +22,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -99,19 +102,104 @@ MorvellaneBuilder noisy(int32_t width, int32_t height) {
   return b;
 }
 
-// The number of wrong pixels of the PNG at `path` against the builder's
-// picture; -1 when it is missing or has another size.
-long wrong_pixels(const std::string& path, const MorvellaneBuilder& b) {
+struct Decoded {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;  // top row first
+};
+
+Decoded via_qt(const std::string& path) {
   const QImage png =
-      QImage(QString::fromStdString(path), "png").convertToFormat(QImage::Format_RGB32);
-  if (png.isNull() || png.width() != static_cast<int>(b.width()) ||
-      png.height() != static_cast<int>(b.rows()))
-    return -1;
-  const std::vector<uint8_t> want = fixtures::expected_rows(b, "bgrx", true);  // Format_RGB32
-  long wrong = 0;
+      QImage(QString::fromStdString(path), "png").convertToFormat(QImage::Format_RGB888);
+  Decoded d{png.width(), png.height(), {}};
   for (int y = 0; y < png.height(); ++y)
-    for (int x = 0; x < png.width(); ++x)
-      wrong += memcmp(png.constScanLine(y) + 4 * x, &want[4 * (y * png.width() + x)], 4) != 0;
+    d.rgb.insert(d.rgb.end(), png.constScanLine(y), png.constScanLine(y) + 3 * png.width());
+  return d;
+}
+
+// The number of wrong pixels of the PNG at `path`, read by Qt, against the
+// builder's picture; -1 when it is missing or has another size.
+long wrong_pixels(const std::string& path, const MorvellaneBuilder& b) {
+  const Decoded png = via_qt(path);
+  if (png.width != static_cast<int>(b.width()) || png.height != static_cast<int>(b.rows()))
+    return -1;
+  const std::vector<uint8_t> want = fixtures::expected_rows(b, "rgb", true);
+  long wrong = 0;
+  for (size_t i = 0; i < want.size(); i += 3) wrong += memcmp(&png.rgb[i], &want[i], 3) != 0;
+  return wrong;
+}
+
+Decoded via_libpng(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Decoded d;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return d;
+  image.format = PNG_FORMAT_RGB;
+  d.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, d.rgb.data(), 0, nullptr) == 0) return Decoded();
+  d.width = static_cast<int>(image.width);
+  d.height = static_cast<int>(image.height);
+  return d;
+}
+
+// A binary PPM as Pillow and ImageMagick write it: "P6 W H 255" and the rows.
+Decoded via_ppm(const std::string& path) {
+  const std::string bytes = slurp(path);
+  Decoded d;
+  int consumed = 0;
+  if (sscanf(bytes.c_str(), "P6 %d %d 255%n", &d.width, &d.height, &consumed) != 2 ||
+      consumed == 0 || static_cast<size_t>(consumed) >= bytes.size())
+    return Decoded();
+  d.rgb.assign(bytes.begin() + consumed + 1, bytes.end());
+  return d;
+}
+
+// A PNG and the picture it must hold.
+struct Written {
+  std::string png;
+  MorvellaneBuilder picture;
+};
+
+// Each PNG read by four readers: Qt's and libpng's in this process, Pillow
+// and ImageMagick as programs, once for all the files; "FILE: READER" for
+// every reading that is not exactly the picture, empty when all are.
+std::vector<std::string> misreadings(const std::vector<Written>& files) {
+  QTemporaryDir ppm;
+  std::vector<std::string> pillow = {
+      "/usr/bin/python3", "-c",
+      "import sys\nfrom PIL import Image\nfor i, p in enumerate(sys.argv[2:]):\n"
+      "  with Image.open(p) as im:\n    assert im.mode == 'RGB'\n"
+      "    im.save('%s/pillow-%d.ppm' % (sys.argv[1], i))",
+      ppm.path().toStdString()};
+  std::vector<std::string> magick = {"convert"};
+  for (const Written& f : files) {
+    pillow.push_back(f.png);
+    magick.push_back(f.png);
+  }
+  magick.insert(magick.end(), {"+adjoin", "ppm:" + ppm.filePath("magick-%d.ppm").toStdString()});
+  std::vector<std::string> wrong;
+  for (const auto& program : {pillow, magick}) {
+    const Outcome r = run_program(program);
+    if (r.status != 0) wrong.push_back(program[0] + " failed: " + r.err);
+  }
+  const std::string dir = ppm.path().toStdString();
+  for (size_t i = 0; i < files.size(); ++i) {
+    const MorvellaneBuilder& b = files[i].picture;
+    const std::vector<uint8_t> want = fixtures::expected_rows(b, "rgb", true);
+    const std::string ppm_name = "-" + std::to_string(i) + ".ppm";
+    const struct {
+      const char* reader;
+      Decoded got;
+    } readings[] = {
+        {"Qt", via_qt(files[i].png)},
+        {"libpng", via_libpng(files[i].png)},
+        {"Pillow", via_ppm(dir + "/pillow" + ppm_name)},
+        {"ImageMagick", via_ppm(dir + "/magick" + ppm_name)},
+    };
+    for (const auto& r : readings)
+      if (r.got.width != static_cast<int>(b.width()) ||
+          r.got.height != static_cast<int>(b.rows()) || r.got.rgb != want)
+        wrong.push_back(files[i].png + ": " + r.reader);
+  }
   return wrong;
 }
 
@@ -185,12 +273,14 @@ class TreeTest : public testing::Test {
 
   void expect_tree(const std::string& out_dir) {
     std::vector<std::string> expected = {"sub/link to a.png"};
-    EXPECT_EQ(wrong_pixels(out_dir + "/sub/link to a.png", fixtures::colour_chart(33, 17)), 0);
+    std::vector<Written> written = {
+        {out_dir + "/sub/link to a.png", fixtures::colour_chart(33, 17)}};
     for (const TreeFile& f : tree_files()) {
       if (f.output == nullptr) continue;
       expected.push_back(f.output);
-      EXPECT_EQ(wrong_pixels(out_dir + "/" + f.output, f.picture), 0) << f.output;
+      written.push_back({out_dir + "/" + f.output, f.picture});
     }
+    EXPECT_EQ(misreadings(written), std::vector<std::string>());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files_under(out_dir), expected) << "only the pictures, and no temporary file";
   }
@@ -352,19 +442,46 @@ TEST(Folder, ExitCodesAndMessages) {
   }
 }
 
+// The chunks' types in order, or "" past a chunk that overruns the file.
+std::string chunk_types(const std::string& png) {
+  std::string types;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    uint32_t length = 0;
+    for (size_t i = at; i < at + 4; ++i) length = length << 8 | static_cast<uint8_t>(png[i]);
+    if (length > png.size() - at - 12) return "";
+    types += png.substr(at + 4, 4) + " ";
+    at += 12 + length;
+  }
+  return types;
+}
+
 TEST(SingleFile, EveryCompressionLevelAndFormatGivesTheExactPicture) {
   QTemporaryDir dir;
-  const MorvellaneBuilder odd = noisy(173, -97);
+  // An odd width, rows stored top first, and at level 0 more than one
+  // IDAT chunk's worth (256 KiB).
+  const MorvellaneBuilder odd = noisy(301, -293);
   const std::string in = dir.filePath("odd width.bmp").toStdString();
   ASSERT_TRUE(write_bytes(in, odd.build()));
-  for (const char* level : {"0", "1", "5", "9"}) {
+  std::vector<Written> written;
+  std::vector<std::string> files;
+  for (int level = 0; level <= 9; ++level) {
     const std::string png = dir.filePath(QString("level %1.png").arg(level)).toStdString();
-    const Outcome r = mrvconvert({"--compression", level, in, png}, {"XDG_RUNTIME_DIR="});
+    const Outcome r =
+        mrvconvert({"--compression", std::to_string(level), in, png}, {"XDG_RUNTIME_DIR="});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "") << "no warning from Qt or libpng";
-    EXPECT_EQ(r.out, in + " -> " + png + ": 173 x 97\n");
-    EXPECT_EQ(wrong_pixels(png, odd), 0) << level;
+    EXPECT_EQ(r.err, "") << "no warning from Qt or the writer";
+    EXPECT_EQ(r.out, in + " -> " + png + ": 301 x 293\n");
+    written.push_back({png, odd});
+    files.push_back(slurp(png));
   }
+  EXPECT_EQ(misreadings(written), std::vector<std::string>());
+  // Nothing but the picture's chunks; the levels take effect.
+  EXPECT_EQ(chunk_types(files[0]), "IHDR IDAT IDAT IEND ");
+  for (const std::string& f : files)
+    EXPECT_TRUE(std::regex_match(chunk_types(f), std::regex("IHDR (IDAT )+IEND ")))
+        << chunk_types(f);
+  EXPECT_GT(files[0].size(), files[1].size());
+  EXPECT_GT(files[1].size(), files[9].size());
   // Into a folder: the name, with .png; another format by its suffix.
   ASSERT_EQ(mrvconvert({in, dir.path().toStdString()}).status, 0);
   EXPECT_EQ(wrong_pixels(dir.filePath("odd width.png").toStdString(), odd), 0);

@@ -104,11 +104,11 @@ JobResult convert_file(const Job& job, int compression, uint64_t limit, bool (*s
   if (fd < 0) return failure(job.source, "cannot open: " + error_text(errno), EXIT_FILE_ERROR);
   QFile file;
   file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-  // PNG takes the rows as they are stored in memory, three bytes a pixel.
+  // PNG's rows are red, green, blue: the writer filters them as they are.
   const bool png = job.format == "png";
   QImage image;
   const mrvln::Refusal refusal = mrvln_qt::read_morvellane(
-      &file, png ? mrvln::PIXEL_BGR24 : mrvln::PIXEL_BGRX32, limit, &image);
+      &file, png ? mrvln::PIXEL_RGB24 : mrvln::PIXEL_BGRX32, limit, &image);
   if (refusal.reason != mrvln::REASON_NONE) {
     if (file.error() != QFileDevice::NoError)
       return failure(job.source, "cannot read: " + file.errorString().toStdString(),
@@ -125,8 +125,12 @@ JobResult convert_file(const Job& job, int compression, uint64_t limit, bool (*s
   if (stop_requested()) return result;  // not done
   OutputFile out;
   int error = out.open(job.target);
-  if (error == 0)
-    error = png ? write_png(image, compression, &out) : write_other(image, job.format, &out);
+  if (error == 0 && png) {
+    thread_local PngWriter writer;  // one a worker, kept across its files
+    error = writer.write(image, compression, &out);
+  } else if (error == 0) {
+    error = write_other(image, job.format, &out);
+  }
   if (stop_requested()) return result;  // the temporary file goes with `out`
   if (error == 0) error = out.commit();
   if (error != 0) {

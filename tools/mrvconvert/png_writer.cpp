@@ -1,80 +1,120 @@
 #include "tools/mrvconvert/png_writer.h"
 
 #include <errno.h>
-#include <png.h>
+#include <libdeflate.h>
+#include <string.h>
 
-#include <vector>
+#include <algorithm>
+#include <new>
+
+#include "tools/mrvconvert/png_filter.h"
 
 namespace mrvconvert {
 
 namespace {
 
-// libpng hands over one chunk of a few KiB at a time; writes go out in
-// pieces of this size.
-constexpr size_t kWriteBuffer = 1u << 20;
+// IDAT chunks of up to 256 KiB: any size up to 2^31 - 1 is valid, and this
+// one keeps every chunk well within what any reader takes.
+constexpr size_t kIdatBytes = 256u << 10;
+const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-struct Sink {
-  OutputFile* out;
-  std::vector<unsigned char> buffer;
-  int error;
-};
-
-bool flush(Sink* sink) {
-  if (sink->error == 0 && !sink->buffer.empty())
-    sink->error = sink->out->write(sink->buffer.data(), sink->buffer.size());
-  sink->buffer.clear();
-  return sink->error == 0;
+uint8_t* put32(uint8_t* to, uint32_t v) {
+  to[0] = static_cast<uint8_t>(v >> 24);
+  to[1] = static_cast<uint8_t>(v >> 16);
+  to[2] = static_cast<uint8_t>(v >> 8);
+  to[3] = static_cast<uint8_t>(v);
+  return to + 4;
 }
 
-void write_data(png_structp png, png_bytep data, png_size_t size) {
-  Sink* sink = static_cast<Sink*>(png_get_io_ptr(png));
-  sink->buffer.insert(sink->buffer.end(), data, data + size);
-  if (sink->buffer.size() >= kWriteBuffer && !flush(sink)) png_error(png, "write failed");
-}
-
-void flush_data(png_structp) {}
-
-void on_warning(png_structp, png_const_charp) {}
-
-// Errors end up in the caller's message, not on standard error.
-void on_error(png_structp png, png_const_charp) {
-  png_longjmp(png, 1);
-}
-
-// Everything between setjmp and a longjmp is libpng's C code, so no C++
-// object is skipped over.
-int encode(png_structp png, png_infop info, const QImage& image, int level, Sink* sink,
-           const std::vector<png_bytep>& rows) {
-  if (setjmp(png_jmpbuf(png))) return sink->error != 0 ? sink->error : EINVAL;
-  png_set_write_fn(png, sink, write_data, flush_data);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()),
-               static_cast<png_uint_32>(image.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, level);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, level == 0 ? PNG_FILTER_NONE : PNG_FILTER_PAETH);
-  png_write_info(png, info);
-  png_set_bgr(png);  // both formats hold blue first in memory
-  if (image.format() == QImage::Format_RGB32) png_set_filler(png, 0, PNG_FILLER_AFTER);
-  png_write_image(png, const_cast<png_bytepp>(rows.data()));
-  png_write_end(png, info);
-  return 0;
+// A chunk's length and type; its CRC starts over the type.
+uint8_t* chunk_head(uint8_t* to, const char* type, uint32_t length, uint32_t* crc) {
+  to = put32(to, length);
+  memcpy(to, type, 4);
+  *crc = libdeflate_crc32(0, to, 4);
+  return to + 4;
 }
 
 }  // namespace
 
-int write_png(const QImage& image, int level, OutputFile* out) {
-  if (image.format() != QImage::Format_BGR888 && image.format() != QImage::Format_RGB32)
+uint8_t* PngWriter::Buffer::get(size_t wanted) {
+  if (wanted > size) {
+    bytes.reset();
+    size = 0;
+    bytes.reset(new (std::nothrow) uint8_t[wanted]);
+    if (bytes == nullptr) return nullptr;
+    size = wanted;
+  }
+  return bytes.get();
+}
+
+PngWriter::~PngWriter() {
+  libdeflate_free_compressor(compressor_);
+}
+
+int PngWriter::write(const QImage& image, int level, OutputFile* out) {
+  if (image.format() != QImage::Format_RGB888 || image.isNull() || level < 0 || level > 9)
     return EINVAL;
-  std::vector<png_bytep> rows(static_cast<size_t>(image.height()));
-  for (int y = 0; y < image.height(); ++y)
-    rows[static_cast<size_t>(y)] = const_cast<png_bytep>(image.constScanLine(y));
-  Sink sink{out, {}, 0};
-  sink.buffer.reserve(kWriteBuffer + 65536);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  int error = info == nullptr ? ENOMEM : encode(png, info, image, level, &sink, rows);
-  if (error == 0 && !flush(&sink)) error = sink.error;
-  png_destroy_write_struct(&png, &info);
+  if (compressor_level_ != level) {
+    libdeflate_free_compressor(compressor_);
+    compressor_ = libdeflate_alloc_compressor(kDeflateLevels[level]);
+    compressor_level_ = compressor_ != nullptr ? level : -1;
+    if (compressor_ == nullptr) return ENOMEM;
+  }
+  const size_t width = static_cast<size_t>(image.width()),
+               height = static_cast<size_t>(image.height());
+  const size_t row_bytes = 3 * width, filtered_size = (1 + row_bytes) * height;
+  uint8_t* filtered = filtered_.get(filtered_size);
+  uint8_t* zeros = zeros_.get(row_bytes);
+  if (filtered == nullptr || zeros == nullptr) return ENOMEM;
+  memset(zeros, 0, row_bytes);
+  // Filtering gains nothing for stored blocks.
+  const bool paeth = kDeflateLevels[level] > 0;
+  for (size_t y = 0; y < height; ++y) {
+    const uint8_t* row = image.constScanLine(static_cast<int>(y));
+    uint8_t* to = filtered + y * (1 + row_bytes);
+    to[0] = paeth ? kPngFilterPaeth : 0;
+    if (paeth)
+      paeth_row(row, y > 0 ? image.constScanLine(static_cast<int>(y - 1)) : zeros, row_bytes,
+                to + 1);
+    else
+      memcpy(to + 1, row, row_bytes);
+  }
+
+  const size_t bound = libdeflate_zlib_compress_bound(compressor_, filtered_size);
+  uint8_t* compressed = compressed_.get(bound);
+  if (compressed == nullptr) return ENOMEM;
+  const size_t length =
+      libdeflate_zlib_compress(compressor_, filtered, filtered_size, compressed, bound);
+  if (length == 0) return EINVAL;  // cannot be, with the bound's room
+
+  // The signature, IHDR and the first IDAT's head.
+  uint8_t head[8 + 25 + 8];
+  uint32_t crc;
+  memcpy(head, kSignature, 8);
+  uint8_t* p = chunk_head(head + 8, "IHDR", 13, &crc);
+  p = put32(p, static_cast<uint32_t>(width));
+  p = put32(p, static_cast<uint32_t>(height));
+  const uint8_t format[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, filters, not interlaced
+  memcpy(p, format, 5);
+  p = put32(p + 5, libdeflate_crc32(crc, head + 16, 13));
+  // Then each IDAT's data, each followed by its CRC and the next chunk's head.
+  p = chunk_head(p, "IDAT", static_cast<uint32_t>(std::min(length, kIdatBytes)), &crc);
+  int error = out->write(head, static_cast<size_t>(p - head));
+  for (size_t done = 0; error == 0 && done < length;) {
+    const size_t piece = std::min(length - done, kIdatBytes);
+    error = out->write(compressed + done, piece);
+    crc = libdeflate_crc32(crc, compressed + done, piece);
+    done += piece;
+    uint8_t tail[4 + 12];
+    p = put32(tail, crc);
+    if (done < length) {
+      p = chunk_head(p, "IDAT", static_cast<uint32_t>(std::min(length - done, kIdatBytes)), &crc);
+    } else {
+      p = chunk_head(p, "IEND", 0, &crc);
+      p = put32(p, crc);
+    }
+    if (error == 0) error = out->write(tail, static_cast<size_t>(p - tail));
+  }
   return error;
 }
 
