@@ -70,6 +70,9 @@ def front_ends():
                            {"MRVLN_MAGICK_ENV": str(READERS / "readers" / "imagemagick" /
                                                     "imagemagick.env")},
                            ["convert-png", "convert-read", "php-png"], True)
+    ends["vips"] = (["/usr/bin/python3", str(ROOT / "bench" / "vips" / "loop.py")],
+                    {"MRVLN_VIPS_HOME": str(READERS / "readers" / "vips" / "home")},
+                    ["vips-copy", "vipsthumbnail"], True)
     return ends
 
 
