@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# After the morvellane-vips-loader package is installed, with nothing set:
+# After the libvips42-morvellane package is installed, with nothing set:
 # libvips' own programs (vips copy, also from a pipe, vipsthumbnail,
 # vipsheader) read the fixture pictures and the samples exactly, also
 # renamed; every other BMP (BMP Suite's, the fixture builder's) gives what
