@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fixtures/morvellane_builder.h"
 #include "tests/fixtures/files.h"
+#include "tests/fixtures/morvellane_builder.h"
 
 namespace {
 
