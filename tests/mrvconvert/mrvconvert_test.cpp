@@ -271,7 +271,9 @@ class TreeTest : public testing::Test {
 
   std::string out(const char* name) { return dir_.filePath(name).toStdString(); }
 
-  void expect_tree(const std::string& out_dir) {
+  // Every reader, or Qt's alone where another run has had every reader
+  // read what the same conversion writes.
+  void expect_tree(const std::string& out_dir, bool every_reader) {
     std::vector<std::string> expected = {"sub/link to a.png"};
     std::vector<Written> written = {
         {out_dir + "/sub/link to a.png", fixtures::colour_chart(33, 17)}};
@@ -280,7 +282,8 @@ class TreeTest : public testing::Test {
       expected.push_back(f.output);
       written.push_back({out_dir + "/" + f.output, f.picture});
     }
-    EXPECT_EQ(misreadings(written), std::vector<std::string>());
+    if (every_reader) EXPECT_EQ(misreadings(written), std::vector<std::string>());
+    for (const Written& w : written) EXPECT_EQ(wrong_pixels(w.png, w.picture), 0) << w.png;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files_under(out_dir), expected) << "only the pictures, and no temporary file";
   }
@@ -308,8 +311,8 @@ TEST_F(TreeTest, OneAndFourWorkersGiveTheSameExactFilesAndMessages) {
   EXPECT_EQ(four.status, one.status);
   EXPECT_EQ(four.out, one.out);
   EXPECT_EQ(four.err, one.err);
-  expect_tree(out("one"));
-  expect_tree(out("four"));
+  expect_tree(out("one"), true);
+  expect_tree(out("four"), false);
   for (const std::string& f : files_under(out("one")))
     EXPECT_EQ(slurp(out("one") + "/" + f), slurp(out("four") + "/" + f)) << f;
 
@@ -361,7 +364,7 @@ TEST_F(TreeTest, InterruptedRunsLeaveOnlyWholeFilesAndResume) {
     const Outcome resumed = mrvconvert({"-r", "-u", "-j4", in_, o});
     EXPECT_EQ(resumed.status, 1);
     EXPECT_TRUE(contains(resumed.out, "5 converted, 2 up to date")) << resumed.out;
-    expect_tree(o);
+    expect_tree(o, false);
   }
 }
 
