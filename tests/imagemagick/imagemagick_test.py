@@ -129,6 +129,12 @@ def pictures(fixtures):
     # identify asks for the header only: a header without rows answers.
     r = run(["identify", "-ping", "-format", "%m %w %h", fixtures / "short_header_only_64x64.bmp"], WITH)
     check(r.returncode == 0 and r.stdout == b"MRV 64 64", f"identify of a header alone: {r.stdout}")
+    # Reading it refuses it before sizing a pixel cache, which these limits
+    # would refuse in other words.
+    r = run(["convert", "-limit", "area", "1KP", "-limit", "disk", "1KiB",
+             fixtures / "short_header_only_64x64.bmp", "null:"], WITH)
+    check(words(r.stderr) == "truncated Morvellane bitmap: the file ends after 66 of the 8258 "
+          "bytes of its 64 x 64 pixels", f"a header alone, before the pixel cache: {r.stderr}")
     limited = ["-limit", "width", "100"]
     stock = run(["convert", *limited, ppm(WORK / "chart.ppm", 173, 97, rgb), "rgb:-"], STOCK)
     ours = run(["convert", *limited, chart, "rgb:-"], WITH)
