@@ -497,9 +497,12 @@ TEST(SingleFile, EveryCompressionLevelAndFormatGivesTheExactPicture) {
   std::vector<Written> written;
   std::vector<std::string> files;
   for (int level = 0; level <= 9; ++level) {
-    const std::string png = dir.filePath(QString("level %1.png").arg(level)).toStdString();
-    const Outcome r =
-        mrvconvert({"--compression", std::to_string(level), in, png}, {"XDG_RUNTIME_DIR="});
+    // The last into a folder: the file's name there, with .png.
+    const QString name = level < 9 ? QString("level %1.png").arg(level) : "odd width.png";
+    const std::string png = dir.filePath(name).toStdString();
+    const Outcome r = mrvconvert(
+        {"--compression", std::to_string(level), in, level < 9 ? png : dir.path().toStdString()},
+        {"XDG_RUNTIME_DIR="});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "") << "no warning from Qt or the writer";
     EXPECT_EQ(r.out, in + " -> " + png + ": 301 x 293\n");
@@ -514,9 +517,7 @@ TEST(SingleFile, EveryCompressionLevelAndFormatGivesTheExactPicture) {
         << chunk_types(f);
   EXPECT_GT(files[0].size(), files[1].size());
   EXPECT_GT(files[1].size(), files[9].size());
-  // Into a folder: the name, with .png; another format by its suffix.
-  ASSERT_EQ(mrvconvert({in, dir.path().toStdString()}).status, 0);
-  EXPECT_EQ(wrong_pixels(dir.filePath("odd width.png").toStdString(), odd), 0);
+  // Another format by its suffix.
   const std::string bmp = dir.filePath("as.bmp").toStdString();
   ASSERT_EQ(mrvconvert({in, bmp}).status, 0);
   const QImage back = QImage(QString::fromStdString(bmp), "bmp");
