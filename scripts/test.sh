@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: natively under ASan and UBSan the core,
 # the Qt plug-ins and the gdk-pixbuf loader with their fuzz targets, and the
-# Python package with its fuzz pass; the
-# tests of the built DLL under Wine; the core built for aarch64 under
+# Python package with its fuzz pass, and the GIMP plug-in in headless GIMPs;
+# the tests of the built DLL under Wine; the core built for aarch64 under
 # qemu-aarch64; the core built for WebAssembly under Node, with the npm
 # package and the page in headless Chromium; the same broken files through
 # every front end, which must give the same reasons; and the Linux packages,
@@ -27,7 +27,7 @@ run_tests() {
   passed=$((passed + ran - skips)) skipped=$((skipped + skips))
 }
 
-echo "== native: the core, the Qt plug-ins, the gdk-pixbuf loader (ASan + UBSan)"
+echo "== native: the core, the Qt plug-ins, the gdk-pixbuf loader, the GIMP plug-in (ASan + UBSan)"
 run_tests "$ROOT/build/native" -j2
 echo "== the Python package under ASan + UBSan: pytest and a seeded fuzz pass"
 bash "$ROOT/tests/python/run_tests.sh" "$ROOT/build/native" | tee "$LOG"
