@@ -173,7 +173,12 @@ def main():
     runs = {label: run_gimp(label, work, path, cases)
             for label, path, cases in [("with", with_path, numbered), ("without", others, standard)]}
     for label, (process, _, _) in runs.items():
-        if process.wait(timeout=600) != 0:
+        try:
+            process.wait(timeout=600)
+        except subprocess.TimeoutExpired:
+            process.kill()  # a hung GIMP: its answers so far are checked, the rest missing
+            process.wait()
+        if process.returncode != 0:
             print(f"FAIL: GIMP {label} the plug-in ended with status {process.returncode}")
     print(f"two GIMPs side by side, {len(all_cases)} and {len(standard)} files: "
           f"{time.monotonic() - start:.1f} s")
