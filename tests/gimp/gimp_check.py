@@ -32,6 +32,7 @@ import sys
 import time
 from pathlib import Path
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "reasons"))
 from same_reasons import EXPECTED  # noqa: E402
 
