@@ -80,6 +80,12 @@ void refuse(const mrvln::Refusal& refusal, gint* nreturn_vals) {
   fail(text, nreturn_vals);
 }
 
+// The last PDB call's error, as GIMP words it.
+void fail_in_gimps_words(gint* nreturn_vals) {
+  const gchar* message = gimp_get_pdb_error();
+  fail(message != nullptr ? message : "GIMP could not make the image", nreturn_vals);
+}
+
 void show_progress(double done) {
   gimp_progress_update(done);
 }
@@ -103,7 +109,7 @@ gint32 load_picture(mrvln_gimp::Load* load, const gchar* filename, gint* nreturn
   const gint32 image = gimp_image_new(static_cast<gint>(MIN(r.width, G_MAXINT)),
                                       static_cast<gint>(MIN(r.height, G_MAXINT)), GIMP_RGB);
   if (image == -1) {
-    fail(gimp_get_pdb_error(), nreturn_vals);
+    fail_in_gimps_words(nreturn_vals);
     return -1;
   }
   gimp_image_set_filename(image, filename);
@@ -112,7 +118,11 @@ gint32 load_picture(mrvln_gimp::Load* load, const gchar* filename, gint* nreturn
       gimp_layer_new(image, name, static_cast<gint>(r.width), static_cast<gint>(r.height),
                      GIMP_RGB_IMAGE, 100, gimp_image_get_default_new_layer_mode(image));
   g_free(name);
-  gimp_image_insert_layer(image, layer, -1, 0);
+  if (layer == -1 || !gimp_image_insert_layer(image, layer, -1, 0)) {
+    fail_in_gimps_words(nreturn_vals);
+    gimp_image_delete(image);
+    return -1;
+  }
   gimp_progress_init_printf("Opening '%s'", gimp_filename_to_utf8(filename));
   GimpDrawable* drawable = gimp_drawable_get(layer);
   GimpPixelRgn region;
