@@ -3,9 +3,9 @@
 #include <errno.h>
 #include <libdeflate.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include <algorithm>
-#include <new>
 
 #include "tools/mrvconvert/png_filter.h"
 
@@ -16,6 +16,7 @@ namespace {
 // IDAT chunks of up to 256 KiB: any size up to 2^31 - 1 is valid, and this
 // one keeps every chunk well within what any reader takes.
 constexpr size_t kIdatBytes = 256u << 10;
+constexpr size_t kHugePage = 2u << 20;  // x86-64's and arm64's usual size
 const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 uint8_t* put32(uint8_t* to, uint32_t v) {
@@ -36,15 +37,28 @@ uint8_t* chunk_head(uint8_t* to, const char* type, uint32_t length, uint32_t* cr
 
 }  // namespace
 
+PngWriter::Buffer::~Buffer() {
+  if (bytes != nullptr) munmap(bytes, size);
+}
+
 uint8_t* PngWriter::Buffer::get(size_t wanted) {
-  if (wanted > size) {
-    bytes.reset();
-    size = 0;
-    bytes.reset(new (std::nothrow) uint8_t[wanted]);
-    if (bytes == nullptr) return nullptr;
-    size = wanted;
-  }
-  return bytes.get();
+  if (wanted <= size) return bytes;
+  if (bytes != nullptr) munmap(bytes, size);
+  bytes = nullptr;
+  size = 0;
+  // Whole huge pages on a huge page's boundary, cut out of a larger mapping.
+  const size_t length = (wanted + kHugePage - 1) / kHugePage * kHugePage;
+  void* block =
+      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(block, aligned - start);
+  munmap(reinterpret_cast<void*>(aligned + length), start + kHugePage - aligned);
+  bytes = reinterpret_cast<uint8_t*>(aligned);
+  size = length;
+  madvise(bytes, size, MADV_HUGEPAGE);  // a wish: without it, plain pages
+  return bytes;
 }
 
 PngWriter::~PngWriter() {

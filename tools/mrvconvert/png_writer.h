@@ -10,7 +10,6 @@
 #include <stdint.h>
 
 #include <QImage>
-#include <memory>
 
 #include "tools/mrvconvert/output_file.h"
 
@@ -36,11 +35,17 @@ class PngWriter {
   int write(const QImage& image, int level, OutputFile* out);
 
  private:
-  // A block that keeps the largest size asked of it.
+  // A block that keeps the largest size asked of it, mapped with
+  // transparent huge pages asked for: a picture's buffers then take a few
+  // page faults, not one per 4 KiB.
   struct Buffer {
-    std::unique_ptr<uint8_t[]> bytes;
-    size_t size = 0;
+    Buffer() = default;
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    ~Buffer();
     uint8_t* get(size_t wanted);  // null when out of memory
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
   };
 
   libdeflate_compressor* compressor_ = nullptr;
