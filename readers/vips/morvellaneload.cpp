@@ -12,7 +12,6 @@
 // which cannot seek in a pipe otherwise). The reader writes each strip's
 // rows into libvips' region through a table of row addresses: 8 bytes a row
 // of the picture, not its pixels.
-#include <string.h>
 #include <vips/vips.h>
 
 #include "codec/morvellane.h"

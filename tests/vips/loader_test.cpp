@@ -3,7 +3,6 @@
 // pixels from the fixture's hand-written tables, refusals in literal words,
 // other BMPs as magickload reads them, and the memory a large picture takes.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 #include <vips/vips.h>
 
