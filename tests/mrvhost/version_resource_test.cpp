@@ -14,7 +14,7 @@ namespace {
 // What the release is, written here by hand rather than taken from the build
 // that also makes the resource: bump it with project(... VERSION ...) in the
 // top CMakeLists.txt.
-constexpr char kVersion[] = "2.0.0";
+constexpr char kVersion[] = "2.1.0";
 constexpr WORD kMajor = 2, kMinor = 0, kPatch = 0;
 // The description every viewer shows, as the README names it.
 constexpr char kDescription[] = "Morvellane 16-bit 5-6-5 bitmap reader for image viewers";
