@@ -69,6 +69,13 @@ grep -v 'running with root privileges' <<< "$lint" || true
 SAMPLES="$PKG/samples"
 mkdir -p "$SAMPLES"
 "$PKG/tools/make_samples/make_samples" "$SAMPLES"
+# The fixture builder's files, which the checks compare the installed readers
+# against, from a build of their writer of its own (the packaging tree builds
+# no tests).
+g++ -std=c++17 -O1 -Wall -Wextra -Werror -I"$ROOT" "$ROOT/tests/python/write_fixtures.cpp" \
+  -o "$PKG/write_fixtures"
+mkdir -p "$SAMPLES/fixtures"
+"$PKG/write_fixtures" "$SAMPLES/fixtures"
 
 remove() {
   [ ${#new[@]} -gt 0 ] || return 0

@@ -3,7 +3,8 @@
 # README's commands (convert, and PHP's Imagick) on the
 # odd-width sample, then installed_check.py on the fixture builder's files
 # and BMP Suite's.
-# Usage: tests/imagemagick/installed_check.sh SAMPLES_DIR   (exits non-zero on failure)
+# Usage: tests/imagemagick/installed_check.sh SAMPLES_DIR   (exits non-zero on failure;
+# the fixture builder's files in SAMPLES_DIR/fixtures, as scripts/packages.sh writes them)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SAMPLES="$(cd "${1:?usage: $0 SAMPLES_DIR}" && pwd)"
@@ -11,16 +12,11 @@ unset MAGICK_CODER_MODULE_PATH MAGICK_CONFIGURE_PATH MAGICK_HOME
 TMP="$(mktemp -d)"
 trap 'rm -rf "$TMP"' EXIT
 
-# The fixtures are written by a build of the writer of its own, so that no
-# build tree is involved.
-g++ -std=c++17 -O1 -Wall -Wextra -Werror -I"$ROOT" "$ROOT/tests/python/write_fixtures.cpp" \
-  -o "$TMP/write_fixtures"
-mkdir "$TMP/fixtures" "$TMP/run"
-"$TMP/write_fixtures" "$TMP/fixtures"
+mkdir "$TMP/run"
 cp "$SAMPLES/colour_chart_odd_173x97.bmp" "$TMP/run/"
 cd "$TMP/run"
 convert colour_chart_odd_173x97.bmp convert.png || echo "FAIL: convert"
 php -r '(new Imagick("colour_chart_odd_173x97.bmp"))->writeImage("php.png");' ||
   echo "FAIL: PHP's Imagick"
-/usr/bin/python3 -I "$ROOT/tests/imagemagick/installed_check.py" "$TMP/fixtures" \
+/usr/bin/python3 -I "$ROOT/tests/imagemagick/installed_check.py" "$SAMPLES/fixtures" \
   "$ROOT/tests/fixtures/bmpsuite" "$ROOT/tests/reasons/same_reasons.py" convert.png php.png

@@ -6,20 +6,14 @@
 # libvips gives without the module, which a libvips home of the installed
 # modules less this one provides; the shared table's broken files are
 # refused in its words.
-# Usage: tests/vips/installed_check.sh SAMPLES_DIR   (exits non-zero on failure)
+# Usage: tests/vips/installed_check.sh SAMPLES_DIR   (exits non-zero on failure;
+# the fixture builder's files in SAMPLES_DIR/fixtures, as scripts/packages.sh writes them)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 SAMPLES="$(cd "${1:?usage: $0 SAMPLES_DIR}" && pwd)"
 unset VIPSHOME
 TMP="$(mktemp -d)"
 trap 'rm -rf "$TMP"' EXIT
-
-# The fixtures are written by a build of the writer of its own, so that no
-# build tree is involved.
-g++ -std=c++17 -O1 -Wall -Wextra -Werror -I"$ROOT" "$ROOT/tests/python/write_fixtures.cpp" \
-  -o "$TMP/write_fixtures"
-mkdir "$TMP/fixtures"
-"$TMP/write_fixtures" "$TMP/fixtures"
 
 # libvips without the module: a home (VIPSHOME) whose modules folder links
 # every installed module but this one; libvips takes its libdir's last part
@@ -32,5 +26,5 @@ mkdir -p "$stock"
 for so in "$libdir/$modules"/*.so; do
   [ "$(basename "$so")" = vips-morvellane.so ] || ln -s "$so" "$stock/"
 done
-/usr/bin/python3 -I "$ROOT/tests/vips/installed_check.py" "$TMP/fixtures" "$SAMPLES" \
+/usr/bin/python3 -I "$ROOT/tests/vips/installed_check.py" "$SAMPLES/fixtures" "$SAMPLES" \
   "$ROOT/tests/fixtures/bmpsuite" "$TMP/stock" "$TMP"
