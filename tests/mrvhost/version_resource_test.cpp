@@ -15,7 +15,7 @@ namespace {
 // that also makes the resource: bump it with project(... VERSION ...) in the
 // top CMakeLists.txt.
 constexpr char kVersion[] = "2.1.0";
-constexpr WORD kMajor = 2, kMinor = 0, kPatch = 0;
+constexpr WORD kMajor = 2, kMinor = 1, kPatch = 0;
 // The description every viewer shows, as the README names it.
 constexpr char kDescription[] = "Morvellane 16-bit 5-6-5 bitmap reader for image viewers";
 
