@@ -224,6 +224,19 @@ void morvellane_load_class_init(MorvellaneLoadClass* klass) {
 
 void morvellane_load_init(MorvellaneLoad*) {}
 
+// What the file, buffer and source loaders' classes share: vips' property
+// handling, their names, and the build that makes their source.
+void init_route_class(MorvellaneLoadClass* klass, const char* nickname, const char* description,
+                      int (*build)(VipsObject*)) {
+  GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
+  VipsObjectClass* object_class = VIPS_OBJECT_CLASS(klass);
+  gobject_class->set_property = vips_object_set_property;
+  gobject_class->get_property = vips_object_get_property;
+  object_class->nickname = nickname;
+  object_class->description = description;
+  object_class->build = build;
+}
+
 // From a file name.
 struct MorvellaneLoadFile {
   MorvellaneLoad parent_object;
@@ -241,13 +254,8 @@ int file_build(VipsObject* object) {
 }
 
 void morvellane_load_file_class_init(MorvellaneLoadFileClass* klass) {
-  GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
-  VipsObjectClass* object_class = VIPS_OBJECT_CLASS(klass);
-  gobject_class->set_property = vips_object_set_property;
-  gobject_class->get_property = vips_object_get_property;
-  object_class->nickname = "morvellaneload";
-  object_class->description = "load Morvellane bitmap (16-bit 5-6-5 BMP) from file";
-  object_class->build = file_build;
+  init_route_class(klass, "morvellaneload", "load Morvellane bitmap (16-bit 5-6-5 BMP) from file",
+                   file_build);
   VIPS_FOREIGN_LOAD_CLASS(klass)->is_a = is_a_file;
   VIPS_ARG_STRING(klass, "filename", 1, "Filename", "Filename to load from",
                   VIPS_ARGUMENT_REQUIRED_INPUT, G_STRUCT_OFFSET(MorvellaneLoadFile, filename),
@@ -273,13 +281,8 @@ int buffer_build(VipsObject* object) {
 }
 
 void morvellane_load_buffer_class_init(MorvellaneLoadBufferClass* klass) {
-  GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
-  VipsObjectClass* object_class = VIPS_OBJECT_CLASS(klass);
-  gobject_class->set_property = vips_object_set_property;
-  gobject_class->get_property = vips_object_get_property;
-  object_class->nickname = "morvellaneload_buffer";
-  object_class->description = "load Morvellane bitmap (16-bit 5-6-5 BMP) from buffer";
-  object_class->build = buffer_build;
+  init_route_class(klass, "morvellaneload_buffer",
+                   "load Morvellane bitmap (16-bit 5-6-5 BMP) from buffer", buffer_build);
   VIPS_FOREIGN_LOAD_CLASS(klass)->is_a_buffer = is_morvellane_start;
   VIPS_ARG_BOXED(klass, "buffer", 1, "Buffer", "Buffer to load from", VIPS_ARGUMENT_REQUIRED_INPUT,
                  G_STRUCT_OFFSET(MorvellaneLoadBuffer, blob), VIPS_TYPE_BLOB);
@@ -306,13 +309,8 @@ int source_build(VipsObject* object) {
 }
 
 void morvellane_load_source_class_init(MorvellaneLoadSourceClass* klass) {
-  GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
-  VipsObjectClass* object_class = VIPS_OBJECT_CLASS(klass);
-  gobject_class->set_property = vips_object_set_property;
-  gobject_class->get_property = vips_object_get_property;
-  object_class->nickname = "morvellaneload_source";
-  object_class->description = "load Morvellane bitmap (16-bit 5-6-5 BMP) from source";
-  object_class->build = source_build;
+  init_route_class(klass, "morvellaneload_source",
+                   "load Morvellane bitmap (16-bit 5-6-5 BMP) from source", source_build);
   VipsOperationClass* operation_class = VIPS_OPERATION_CLASS(klass);
   operation_class->flags =  // a source is read once
       static_cast<VipsOperationFlags>(operation_class->flags | VIPS_OPERATION_NOCACHE);
