@@ -3,7 +3,8 @@
 #   scripts/fuzz.sh SECONDS [TARGET...]
 # TARGET: accept, info, decode (the core), qt (the Qt 6 handler), pixbuf (the
 # gdk-pixbuf loader), vips (the libvips module), imagemagick (the ImageMagick
-# coder); by default every one the native tree builds. The time
+# coder), gimp (the GIMP plug-in's reading); by default every one the native
+# tree builds. The time
 # is shared equally among the targets. Each target keeps its corpus in
 # build/fuzz/corpus/TARGET (seeded by the fixture builder) so runs build on
 # one another; a crash is written to build/fuzz/artifacts/TARGET/ and fails
@@ -12,12 +13,12 @@
 # FUZZ_WORKERS=N runs N fuzzing processes per target (default 1).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-SECONDS_TOTAL="${1:?usage: fuzz.sh SECONDS [accept|info|decode|qt|pixbuf|vips|imagemagick]...}"
+SECONDS_TOTAL="${1:?usage: fuzz.sh SECONDS [accept|info|decode|qt|pixbuf|vips|imagemagick|gimp]...}"
 shift
 NATIVE="$ROOT/build/native"
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-  for t in accept info decode qt pixbuf vips imagemagick; do
+  for t in accept info decode qt pixbuf vips imagemagick gimp; do
     # The tree writes fuzz_TARGET.env for each target it has.
     [ -f "$NATIVE/fuzz/fuzz_$t.env" ] && TARGETS+=("$t")
   done
