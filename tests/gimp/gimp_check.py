@@ -27,6 +27,7 @@ Exit status 0 when every check passes.
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -124,7 +125,9 @@ def run_gimp(label, work, plug_in_path, numbered):
     args += ["-b", f"(load {scheme_string(script)})", "-b", "(gimp-quit 0)"]
     env = dict(os.environ, HOME=str(profile), GIMP2_DIRECTORY=str(profile / "gimp"))
     log = open(work / f"gimp-{label}.log", "w")
-    return subprocess.Popen(args, env=env, stdout=log, stderr=log), results, dumps
+    # A group of its own, so that a plug-in it leaves running goes with it.
+    process = subprocess.Popen(args, env=env, stdout=log, stderr=log, start_new_session=True)
+    return process, results, dumps
 
 
 def pixels(dump, row):
@@ -177,8 +180,12 @@ def main():
         try:
             process.wait(timeout=600)
         except subprocess.TimeoutExpired:
-            process.kill()  # a hung GIMP: its answers so far are checked, the rest missing
-            process.wait()
+            pass  # a hung GIMP: its answers so far are checked, the rest missing
+        try:
+            os.killpg(process.pid, signal.SIGKILL)  # GIMP if hung, and any plug-in left
+        except ProcessLookupError:
+            pass
+        process.wait()
         if process.returncode != 0:
             print(f"FAIL: GIMP {label} the plug-in ended with status {process.returncode}")
     print(f"two GIMPs side by side, {len(all_cases)} and {len(standard)} files: "
