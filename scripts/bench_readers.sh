@@ -3,9 +3,9 @@
 # picture in one process (bench/loops.py), for the Qt 6 and Qt 5 plug-ins,
 # the gdk-pixbuf loader, the Python package, the ImageMagick coder (convert,
 # PHP's Imagick) and the libvips module (vips copy, vipsthumbnail) beside
-# their stock readers on the same picture as a 24-bit BMP, and the npm package in Node; each side in
-# processes of its own, medians, page faults per picture, and first loads
-# (one picture per process). Built in the optimised tree build/bench
+# their stock readers on the same picture as a 24-bit BMP, and the npm
+# package in Node; each side in processes of its own, medians, page faults
+# per picture, and first loads (one picture per process). Built in the optimised tree build/bench
 # (Release, GCC, no sanitizers; -DMRVLN_BENCH=ON) and the WebAssembly tree.
 # Usage: bash scripts/bench_readers.sh [OPTIONS OF bench/loops.py...]
 #   e.g. --only python,web --processes 5

@@ -4,10 +4,9 @@
 # TARGET: accept, info, decode (the core), qt (the Qt 6 handler), pixbuf (the
 # gdk-pixbuf loader), vips (the libvips module), imagemagick (the ImageMagick
 # coder), gimp (the GIMP plug-in's reading); by default every one the native
-# tree builds. The time
-# is shared equally among the targets. Each target keeps its corpus in
-# build/fuzz/corpus/TARGET (seeded by the fixture builder) so runs build on
-# one another; a crash is written to build/fuzz/artifacts/TARGET/ and fails
+# tree builds. The time is shared equally among the targets. Each target
+# keeps its corpus in build/fuzz/corpus/TARGET (seeded by the fixture
+# builder) so runs build on one another; a crash is written to build/fuzz/artifacts/TARGET/ and fails
 # the run: once fixed, keep the input under fuzz/regressions/TARGET/, named
 # for what it hits, and every test run replays it.
 # FUZZ_WORKERS=N runs N fuzzing processes per target (default 1).
