@@ -6,9 +6,10 @@
 # coder), gimp (the GIMP plug-in's reading); by default every one the native
 # tree builds. The time is shared equally among the targets. Each target
 # keeps its corpus in build/fuzz/corpus/TARGET (seeded by the fixture
-# builder) so runs build on one another; a crash is written to build/fuzz/artifacts/TARGET/ and fails
-# the run: once fixed, keep the input under fuzz/regressions/TARGET/, named
-# for what it hits, and every test run replays it.
+# builder) so runs build on one another; a crash is written to
+# build/fuzz/artifacts/TARGET/ and fails the run: once fixed, keep the input
+# under fuzz/regressions/TARGET/, named for what it hits, and every test run
+# replays it.
 # FUZZ_WORKERS=N runs N fuzzing processes per target (default 1).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
