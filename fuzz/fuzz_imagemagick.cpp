@@ -6,7 +6,6 @@
 #include <magick/MagickCore.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <string.h>
 
 #include "codec/morvellane.h"
 #include "codec/reader.h"

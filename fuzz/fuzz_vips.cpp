@@ -27,17 +27,17 @@ unsigned sum_strips(VipsImage* image, int strip, bool bottom_up) {
   return sum;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (VIPS_INIT("fuzz_vips") != 0) return 1;
+bool start() {
+  if (VIPS_INIT("fuzz_vips") != 0) return false;
   vips_cache_set_max(0);  // every input loaded afresh
   vips_concurrency_set(1);
-  return 0;
+  return true;
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool started = LLVMFuzzerInitialize(nullptr, nullptr) == 0;
+  static const bool started = start();
   if (!started || size == 0) return 0;
   const uint8_t how = data[size - 1];
   VipsBlob* blob = vips_blob_new(nullptr, data, size);
